@@ -1,0 +1,44 @@
+# The two commands that set up a fresh Debian 12 machine:
+#   make demo   builds and runs the headless tool against the virtual adapter
+#   make test   builds and runs every test
+BUILD       ?= build
+SAN_BUILD   ?= build-sanitize
+BENCH_BUILD ?= build-bench
+JOBS        ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test sanitize bench demo screenshots clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 300
+
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPARVANE_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(SAN_BUILD) -j$(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS) --timeout 600 -LE nosanitize
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPARVANE_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j$(JOBS)
+	@for b in $(BENCH_BUILD)/bin/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+demo: build
+	$(BUILD)/bin/parvane-cli learn --virtual-adapter=cn
+
+screenshots: build
+	tools/screenshots.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)

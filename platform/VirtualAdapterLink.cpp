@@ -1,0 +1,48 @@
+#include "platform/VirtualAdapterLink.h"
+
+#include "platform/AdapterIds.h"
+#include "platform/DebugPrint.h"
+#include "platform/ModuleDir.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace parvane {
+
+bool VirtualAdapterChosen()
+{
+    const char* value = std::getenv(kVirtualAdapterEnv);
+    return value != nullptr && value[0] != '\0';
+}
+
+VirtualAdapter* ChosenVirtualAdapter()
+{
+    if (!VirtualAdapterChosen())
+        return nullptr;
+    // The library is loaded once per module that links this file and never
+    // unloaded: the adapter lives as long as the process, like hardware.
+    static std::mutex mutex;
+    static void* library = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (library == nullptr) {
+        static const int anchor = 0;
+        const std::string path = GetDirOfAddress(&anchor) + kVirtualAdapterLibrary;
+        library = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        if (library == nullptr) {
+            const char* error = dlerror();
+            DebugPrint("Virtual adapter: cannot load %s: %s", path.c_str(), error ? error : "unknown error");
+            return nullptr;
+        }
+    }
+    using EntryPoint = VirtualAdapter* (*)();
+    auto entry = reinterpret_cast<EntryPoint>(dlsym(library, "ParvaneVirtualAdapter"));
+    if (entry == nullptr) {
+        DebugPrint("Virtual adapter: library has no entry point ParvaneVirtualAdapter");
+        return nullptr;
+    }
+    return entry();
+}
+
+} // namespace parvane

@@ -1,0 +1,303 @@
+#include "device/DeviceOper.h"
+
+#include "platform/DebugPrint.h"
+#include "platform/ModuleDir.h"
+#include "platform/Tick.h"
+#include "platform/VirtualAdapterLink.h"
+#include "vadapter/VirtualAdapter.h"
+
+#include <hidapi.h>
+
+DeviceClock DeviceClock::System()
+{
+    return DeviceClock{&parvane::GetTickCount32, &parvane::SleepMs};
+}
+
+CDeviceOper::CDeviceOper(DeviceClock clock)
+    : m_clock(std::move(clock)), m_pDeviceATA(std::make_unique<CDeviceATABase>())
+{
+    m_nPortIndex = -1;
+    m_bDllsLoaded = 0;
+    m_szModuleDir = GetModuleDir();
+    InitiVariable();
+    m_nLedMode = LED_MODE_OFF;
+    m_dwLedBlinkTickCount = 0;
+}
+
+CDeviceOper::~CDeviceOper()
+{
+    StopThread();
+    // The FXO library must not be freed under a worker that outlived the stop
+    // bound (stuck in a slow USB transfer): it would return into freed code.
+    WaitForWorkerExit();
+    Sleep(500);
+    m_pDeviceATA->UnloadDlls();
+    m_pDeviceATA.reset();
+}
+
+void CDeviceOper::InitiVariable()
+{
+    DebugPrint("InitiVariable run");
+    m_bDaaReady = 0;
+}
+
+void CDeviceOper::SetPortIndex(int portIndex)
+{
+    m_nPortIndex = portIndex;
+    m_pDeviceATA->m_nPortIndex = portIndex;
+}
+
+// ---- start-up -----------------------------------------------------------------
+
+int CDeviceOper::LoadDlls()
+{
+    if (m_bDllsLoaded)
+        return 1;
+    const bool firstPort = m_nPortIndex == 0;
+    const std::string fxoPath = m_szModuleDir + (firstPort ? kFxoLibraryPort1 : kFxoLibraryOtherPorts);
+    const std::string busyTonePath = m_szModuleDir + (firstPort ? kBusyToneLibraryPort1 : kBusyToneLibraryOtherPorts);
+    DebugPrint("*********LoadDlls:%s*********", fxoPath.c_str());
+    m_bDllsLoaded = m_pDeviceATA->LoadDll(fxoPath, m_nPortIndex);
+    if (!m_bDllsLoaded)
+        return 0;
+    if (m_pDeviceATA->LoadBusyToneDll(busyTonePath, m_nPortIndex)) {
+        DebugPrint("Load Vexlin.dll success!");
+        return 1;
+    }
+    DebugPrint("Load Vexlin.dll failed!");
+    return 0;
+}
+
+bool CDeviceOper::FindHidDevice(uint16_t vendorId, uint16_t productId)
+{
+    // A device that cannot be opened never matches, as with real hardware.
+    if (parvane::VirtualAdapterChosen()) {
+        parvane::VirtualAdapter* adapter = parvane::ChosenVirtualAdapter();
+        if (adapter == nullptr)
+            return false;
+        for (const parvane::VirtualHidDevice& device : adapter->Enumerate()) {
+            if (device.vendorId != vendorId || device.productId != productId)
+                continue;
+            const int handle = adapter->Open(vendorId, productId);
+            if (handle > 0) {
+                adapter->Close(handle);
+                return true;
+            }
+        }
+        return false;
+    }
+    bool found = false;
+    hid_device_info* devices = hid_enumerate(vendorId, productId);
+    for (hid_device_info* info = devices; info != nullptr && !found; info = info->next) {
+        hid_device* device = hid_open_path(info->path);
+        if (device == nullptr)
+            continue;
+        hid_close(device);
+        found = info->vendor_id == vendorId && info->product_id == productId;
+    }
+    hid_free_enumeration(devices);
+    return found;
+}
+
+int CDeviceOper::InitDllHandle()
+{
+    const long index = m_nPortIndex;
+    // Identifiers of no adapter: a ZorvLoad with them makes the library drop
+    // a handle it may still hold.
+    const int noVendorId = static_cast<uint16_t>(m_wVendorId + 1);
+    const int noProductId = static_cast<uint16_t>(m_wProductId + 100);
+    if (FindHidDevice(m_wVendorId, m_wProductId)) {
+        m_pDeviceATA->ZorvLoad(noVendorId, noProductId);
+        DebugPrint("************* Start init dll handle (index=%ld)*************\n", index);
+        return m_pDeviceATA->ZorvLoad(m_wVendorId, m_wProductId) != 0 ? 1 : 0;
+    }
+    DebugPrint("************* Start reset dll handle (index=%ld)*************\n", index);
+    m_pDeviceATA->ZorvLoad(noVendorId, noProductId);
+    return 0;
+}
+
+int CDeviceOper::InitializeDaa()
+{
+    CDeviceATABase& binding = *m_pDeviceATA;
+    DebugPrint("InitializeDaa Start, index=%d\n", m_nPortIndex);
+    bool ready = false;
+    for (int attempt = 0; attempt < 2 && !ready; ++attempt) {
+        binding.WriteByte(0, 0x20); // controller mode: reset
+        Sleep(100);
+        binding.WriteByte(0, 0x02);
+        Sleep(90);
+        binding.FupPhoneSwitch(0);
+        if (binding.FupInitDaa()) {
+            DebugPrint("FupInitDaa success, index=%d", m_nPortIndex);
+            binding.DaaSetCountry("Taiwan");
+            const uint8_t line = binding.ReadByte(10); // controller line register
+            binding.WriteByte(10, static_cast<uint8_t>(line & ~0x01));
+            ready = true;
+        } else {
+            DebugPrint("Error: Port%ld FupInitDaa failed ,retry initial", static_cast<long>(m_nPortIndex) + 1);
+            Sleep(5000);
+        }
+    }
+    if (!ready) {
+        m_bDaaReady = 0;
+        SetLedMode(LED_MODE_OFF);
+        return 0;
+    }
+    SetLedMode(LED_MODE_ON);
+    binding.FupLedSwitch(1);
+    m_bDaaReady = 1;
+    DebugPrint("Slic Direct Reg 01 = 0x%x (index=%ld)", binding.ReadSlicDirectRegister(1) & 0xFFu,
+               static_cast<long>(m_nPortIndex));
+    return 1;
+}
+
+void CDeviceOper::SetLedMode(int mode)
+{
+    m_nLedMode = mode;
+    m_dwLedBlinkTickCount = Now();
+}
+
+int CDeviceOper::Stop()
+{
+    const int stopped = StopThread();
+    Sleep(3);
+    DebugPrint("CDeviceOper:Stop,set led power off!\n");
+    SetLedMode(LED_MODE_NONE);
+    m_pDeviceATA->FupLedSwitch(0);
+    return stopped;
+}
+
+void CDeviceOper::ResetHardware()
+{
+    std::lock_guard<std::mutex> lock(m_deviceLock);
+    CDeviceATABase& binding = *m_pDeviceATA;
+    binding.SlicStopBusyTone();
+    binding.SlicStopDialTone();
+    binding.SlicStopRing();
+    DebugPrint("ResetHardware \n");
+    binding.WriteByte(0, 0x20);
+    Sleep(10);
+    binding.WriteByte(0, 0x02);
+    Sleep(90);
+    binding.WriteByte(10, 0xF7);
+    Sleep(100);
+}
+
+// ---- line watch ---------------------------------------------------------------
+
+void CDeviceOper::Run()
+{
+    Sleep(kPassSleepMs);
+    WatchLine();
+}
+
+void CDeviceOper::WatchLine()
+{
+    if (!m_bDllsLoaded || !m_bDaaReady)
+        return;
+    UpdateLed();
+    {
+        std::lock_guard<std::mutex> lock(m_deviceLock);
+        TrackRingInput();
+    }
+    ReportRing();
+}
+
+void CDeviceOper::UpdateLed()
+{
+    CDeviceATABase& binding = *m_pDeviceATA;
+    switch (m_nLedMode.load()) {
+    case LED_MODE_OFF:
+        if (binding.LedState() != 0)
+            binding.FupLedSwitch(0);
+        break;
+    case LED_MODE_ON:
+        if (binding.LedState() != 1)
+            binding.FupLedSwitch(1);
+        break;
+    case LED_MODE_BLINK:
+        if (static_cast<uint32_t>(Now() - m_dwLedBlinkTickCount) >= kLedBlinkMs) {
+            m_dwLedBlinkTickCount = Now();
+            binding.FupLedSwitch(binding.LedState() == 0 ? 1 : 0);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CDeviceOper::TrackRingInput()
+{
+    const long index = m_nPortIndex;
+    // A stored tick count of 0 means "not running", so a burst or silence
+    // that starts on the tick the counter wraps to 0 is stamped 1 instead.
+    const auto stamp = [this] {
+        const uint32_t now = Now();
+        return now != 0 ? now : 1u;
+    };
+    const auto since = [this](uint32_t tick) { return static_cast<uint32_t>(Now() - tick); };
+
+    if (m_pDeviceATA->DaaRingDetect() != 0) {
+        if (m_dwRingOnTickCount == 0) {
+            DebugPrint("PSTN ring signal is coming, need to confirm if it is true.(index=%ld)", index);
+            m_dwRingOnTickCount = stamp();
+            if (m_dwPstnStartRingTickCountFor1s == 0) {
+                DebugPrint("Set m_dwPstnStartRingTickCountFor1s=CurrentTime.(index=%ld)", index);
+                m_dwPstnStartRingTickCountFor1s = m_dwRingOnTickCount;
+            }
+        }
+        m_dwRingOffTickCount = 0;
+    } else {
+        if (m_dwRingOnTickCount != 0) {
+            const uint32_t burst = since(m_dwRingOnTickCount);
+            m_dwTotalPstnRingPeriodIn1s += burst;
+            DebugPrint("PSTN ring signal is gone after %ld ms. (m_dwTotalPstnRingPeriodIn1s=%ld)(index=%ld)",
+                       static_cast<long>(burst), static_cast<long>(m_dwTotalPstnRingPeriodIn1s), index);
+            if (m_dwPstnStartRingTickCountFor1s != 0 && m_dwTotalPstnRingPeriodIn1s >= kTotalBurstsMs) {
+                m_bPstnRing = 1;
+                DebugPrint("Total PSTN ring signal(in 1 second) is %ld ms (>400ms), so we think PSTN ring happen! "
+                           "(index=%ld)",
+                           static_cast<long>(m_dwTotalPstnRingPeriodIn1s), index);
+                DebugPrint("Reset m_dwPstnStartRingTickCountFor1s 001.(index=%ld)", index);
+                m_dwPstnStartRingTickCountFor1s = 0;
+                m_dwTotalPstnRingPeriodIn1s = 0;
+            }
+            if (since(m_dwRingOnTickCount) > kSingleBurstMs)
+                m_bPstnRing = 1;
+        }
+        m_dwRingOnTickCount = 0;
+        if (m_dwRingOffTickCount == 0 && m_bPstnRingReported)
+            m_dwRingOffTickCount = stamp();
+    }
+
+    if (m_dwRingOnTickCount != 0 && since(m_dwRingOnTickCount) > kSingleBurstMs)
+        m_bPstnRing = 1;
+    if (m_dwRingOffTickCount != 0 && since(m_dwRingOffTickCount) > kReleaseSilenceMs) {
+        m_bPstnRing = 0;
+        m_dwRingOnTickCount = 0;
+        m_dwRingOffTickCount = 0;
+    }
+    if (m_dwPstnStartRingTickCountFor1s != 0 && since(m_dwPstnStartRingTickCountFor1s) > kWindowMs) {
+        DebugPrint("Reset m_dwPstnStartRingTickCountFor1s 002.(index=%ld)", index);
+        m_dwPstnStartRingTickCountFor1s = 0;
+        m_dwTotalPstnRingPeriodIn1s = 0;
+    }
+}
+
+void CDeviceOper::ReportRing()
+{
+    if (!m_bDaaReady)
+        return;
+    if (m_bPstnRingReported == 0 && m_bPstnRing == 1) {
+        DebugPrint("Pstn ring is coming(index=%ld)", static_cast<long>(m_nPortIndex));
+        SetLedMode(LED_MODE_BLINK);
+        m_bPstnRingReported = 1;
+        if (m_bLineAnswered == 0) {
+            if (AnswerRequester* requester = m_pAnswerRequester.load())
+                requester->RequestAnswer(AnswerRequester::kAnswerDelayMs);
+        }
+    } else if (m_bPstnRingReported == 1 && m_bPstnRing == 0) {
+        SetLedMode(LED_MODE_ON);
+        m_bPstnRingReported = 0;
+    }
+}

@@ -7,10 +7,12 @@
 // parvane::ChosenVirtualAdapter() (platform/VirtualAdapterLink.h), which
 // loads the library by file name and calls its one C entry point; everything
 // else is a virtual call on this interface, so no other symbol crosses.
-// Tests link the library directly and share the same instance.
+// Tests link the library directly and share the same instance; their extra
+// controls are on the concrete class (vadapter/VirtualAdapterDevice.h).
 //
 // It answers 9-byte feature reports exactly as the hardware does and never
-// looks at the state of whoever talks to it.
+// looks at the state of whoever talks to it. Every member is safe to call
+// from any thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,10 +38,21 @@ public:
     virtual int Open(uint16_t vendorId, uint16_t productId) = 0;
     virtual void Close(int handle) = 0;
     // Feature reports; byte 0 is the report ID and the length counts it.
-    // Returns false when the exchange fails (unplugged, injected fault,
-    // wrong length, closed handle).
-    virtual bool SendFeatureReport(int handle, const uint8_t* report, size_t length) = 0;
-    virtual bool GetFeatureReport(int handle, uint8_t* report, size_t length) = 0;
+    // Return false when the exchange fails (unplugged, injected fault, wrong
+    // length or framing, closed handle) and put an errno value in error.
+    virtual bool SendFeatureReport(int handle, const uint8_t* report, size_t length, int& error) = 0;
+    virtual bool GetFeatureReport(int handle, uint8_t* report, size_t length, int& error) = 0;
+
+    // ---- Line and clock ---------------------------------------------------
+    // The clock the adapter runs on: milliseconds of a monotonic clock (tests
+    // may replace it with one they drive). Line audio is paced by it.
+    virtual uint64_t NowMs() = 0;
+    // True while the DAA holds the line off-hook.
+    virtual bool IsOffHook() = 0;
+    // NowMs() at the moment the line last went off-hook (0 before it ever did).
+    virtual uint64_t OffHookSinceMs() = 0;
+    // The model name of the scenario (also held in EEPROM words 17 to 26).
+    virtual std::string ModelName() = 0;
 };
 
 } // namespace parvane

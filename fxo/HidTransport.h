@@ -1,0 +1,44 @@
+#pragma once
+// The one way the line-device library reaches an adapter: open the first
+// device with given USB identifiers and exchange feature reports with it.
+// Two backends sit behind it, chosen at run time: hidapi's hidraw backend for
+// real adapters, and the virtual adapter when PARVANE_VIRTUAL_ADAPTER is set.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace fxo {
+
+// An open device. Destroying it closes it.
+class HidDevice {
+public:
+    virtual ~HidDevice() = default;
+    // Feature reports; byte 0 is the report ID and the length counts it. An
+    // exchange that moves fewer bytes than asked fails. On failure error
+    // holds an errno value (never 0).
+    virtual bool SendFeature(const uint8_t* report, size_t length, int& error) = 0;
+    virtual bool GetFeature(uint8_t* report, size_t length, int& error) = 0;
+    // A number naming the open device in log lines.
+    virtual uint32_t Handle() const = 0;
+};
+
+class HidBackend {
+public:
+    virtual ~HidBackend() = default;
+    // Opens the first present device whose vendor and product ids match; a
+    // device that cannot be opened is skipped. Returns nullptr when none
+    // opens; enumerationFailed tells that the device list itself could not
+    // be had. path is the opened device's path.
+    virtual std::unique_ptr<HidDevice> OpenFirst(uint16_t vendorId, uint16_t productId, std::string& path,
+                                                 bool& enumerationFailed) = 0;
+};
+
+// The backend in force now: the virtual adapter when it is chosen, else hidraw.
+HidBackend& ChosenHidBackend();
+
+HidBackend& HidrawBackend();
+HidBackend& VirtualBackend();
+
+} // namespace fxo

@@ -1,0 +1,20 @@
+#pragma once
+// The phone side: SLIC start-up, ringing, tones, DTMF and PCM settings.
+#include <cstdint>
+
+namespace fxo {
+
+bool FupInitSlic();
+bool SlicPhoneUnhooked();
+bool SlicRingPhone();
+bool SlicStopRing();
+bool SlicPlayDialTone();
+bool SlicPlayBusyTone();
+bool SlicPlayIntpTone(bool variant);
+bool SlicStopTone();
+uint8_t SlicDetectDtmfCode();
+bool FupDialDtmf(int32_t code);
+bool FupPcmPathSelect(uint8_t path);
+bool FupSetPcmFormat(uint8_t format);
+
+} // namespace fxo

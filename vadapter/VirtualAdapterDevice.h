@@ -1,0 +1,136 @@
+#pragma once
+// The process's virtual adapter: the USB controller with its registers, the
+// DAA and SLIC behind its serial bus, the EEPROM behind register 15, the LED,
+// the ring-detect input and the caller on the line, all driven only by the
+// feature reports it receives. Tests link the library and use the controls
+// below on the same instance the line-device library talks to.
+
+#include "vadapter/Scenario.h"
+#include "vadapter/VirtualAdapter.h"
+#include "vadapter/VirtualCall.h"
+#include "vadapter/VirtualDaa.h"
+#include "vadapter/VirtualEeprom.h"
+#include "vadapter/VirtualSlic.h"
+
+#include <array>
+#include <map>
+#include <mutex>
+
+namespace parvane {
+
+// One feature-report exchange as the adapter saw it.
+struct ReportRecord {
+    bool send = true;                // SendFeatureReport, else GetFeatureReport
+    bool ok = true;                  // the exchange succeeded
+    std::array<uint8_t, 9> bytes{};  // sent, or returned
+};
+
+// One register access on the serial bus, decoded from a CTRL_SPI transfer.
+struct BusAccess {
+    enum class Chip { Daa, Slic } chip = Chip::Daa;
+    bool write = true;
+    uint8_t reg = 0;
+    uint8_t value = 0;   // written, or read back
+};
+
+class VirtualAdapterDevice final : public VirtualAdapter {
+public:
+    explicit VirtualAdapterDevice(const Scenario& scenario);
+
+    // The process's instance (the one ParvaneVirtualAdapter returns), or
+    // nullptr when no scenario is chosen or it was refused.
+    static VirtualAdapterDevice* Instance();
+
+    // ---- VirtualAdapter ---------------------------------------------------
+    std::vector<VirtualHidDevice> Enumerate() override;
+    int Open(uint16_t vendorId, uint16_t productId) override;
+    void Close(int handle) override;
+    bool SendFeatureReport(int handle, const uint8_t* report, size_t length, int& error) override;
+    bool GetFeatureReport(int handle, uint8_t* report, size_t length, int& error) override;
+    uint64_t NowMs() override;
+    bool IsOffHook() override;
+    uint64_t OffHookSinceMs() override;
+    std::string ModelName() override;
+
+    // ---- Test controls ----------------------------------------------------
+    // Starts over with this scenario (or the one PARVANE_VIRTUAL_ADAPTER
+    // names now): powered on, plugged, no handles (old ones stay dead), no
+    // faults, empty logs, the real clock. False with the reason when the
+    // named scenario is refused; the adapter is then left as it was.
+    void Reset(const Scenario& scenario);
+    bool ResetFromEnvironment(std::string* error = nullptr);
+    Scenario CurrentScenario();
+
+    // Plugging: unplugged, nothing enumerates or opens and every exchange on
+    // an open handle fails; replugging powers the adapter on again, and
+    // handles from before stay dead.
+    void Unplug();
+    void Replug();
+    int OpenHandleCount();
+
+    // Fault injection.
+    void FailNextSends(int count);
+    void FailNextGets(int count);
+    void SetDaaAnswering(bool answering);   // false: the DAA never answers
+    void FailDaaStartups(int count);        // the next soft resets leave it silent
+    void SetLineLive(bool live);            // false: no loop current off-hook
+
+    // Clock: a manual clock that only AdvanceClock moves, or the real one.
+    void UseManualClock(uint64_t startMs = 1000000);
+    void AdvanceClock(uint64_t ms);
+    void UseRealClock();
+
+    // What the adapter holds and saw.
+    std::vector<ReportRecord> Reports();
+    std::vector<BusAccess> BusAccesses();
+    void ClearLogs();
+    uint8_t ControllerRegister(uint8_t reg);
+    uint8_t DaaRegister(uint8_t reg);
+    uint8_t SlicRegister(uint8_t reg);
+    void SetSlicRegister(uint8_t reg, uint8_t value);
+    uint16_t SlicIndirectRegister(uint8_t reg);
+    uint16_t EepromWord(int address);
+    void SetEepromWord(int address, uint16_t value);
+    bool LedOn();
+    bool RingSignal();        // CTRL_LINE bit 1 is low: a burst on an on-hook line
+    bool CallAnswered();
+
+private:
+    uint64_t NowLocked() const;
+    void PowerOnLocked();
+    bool HandleAliveLocked(int handle, int& error) const;
+    void ExecuteLocked(const uint8_t* report);
+    void WriteControllerLocked(uint8_t reg, uint8_t value);
+    uint8_t ReadControllerLocked(uint8_t reg);
+    void SerialTransferLocked(const uint8_t* data);
+    void NoteHookLocked();
+    void LogLocked(bool send, bool ok, const uint8_t* bytes);
+
+    mutable std::mutex m_mutex;
+    Scenario m_scenario;
+
+    bool m_manualClock = false;
+    uint64_t m_manualNow = 0;
+
+    bool m_plugged = true;
+    int m_generation = 0;
+    int m_nextHandle = 1;
+    std::map<int, int> m_handles; // handle -> generation it was opened in
+
+    int m_failSends = 0;
+    int m_failGets = 0;
+
+    std::array<uint8_t, 256> m_registers{};
+    std::array<uint8_t, 9> m_reply{};
+    VirtualDaa m_daa;
+    VirtualSlic m_slic;
+    VirtualEeprom m_eeprom;
+    VirtualCall m_call;
+    bool m_offHook = false;
+    uint64_t m_offHookSince = 0;
+
+    std::vector<ReportRecord> m_reports;
+    std::vector<BusAccess> m_bus;
+};
+
+} // namespace parvane

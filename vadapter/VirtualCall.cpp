@@ -1,0 +1,78 @@
+#include "vadapter/VirtualCall.h"
+
+#include <cstddef>
+
+namespace parvane {
+
+void VirtualCall::Configure(uint32_t ringDelayMs, const std::vector<uint32_t>& cadenceMs, uint32_t redialMs)
+{
+    m_ringDelayMs = ringDelayMs;
+    m_cadenceMs = cadenceMs;
+    m_cycleMs = 0;
+    for (uint32_t interval : cadenceMs)
+        m_cycleMs += interval;
+    m_redialMs = redialMs;
+    PowerOn();
+}
+
+void VirtualCall::PowerOn()
+{
+    m_state = State::Unarmed;
+    m_ringStart = 0;
+    m_offHook = false;
+}
+
+void VirtualCall::Opened(uint64_t now)
+{
+    if (m_state != State::Unarmed)
+        return;
+    m_state = State::Calling;
+    m_ringStart = now + m_ringDelayMs;
+}
+
+void VirtualCall::Advance(uint64_t now)
+{
+    // Taking the line while the phone rings (or once a call is due) answers it.
+    if (m_state == State::Calling && m_offHook && now >= m_ringStart)
+        m_state = State::Answered;
+}
+
+void VirtualCall::HookChanged(bool offHook, uint64_t now)
+{
+    Advance(now);
+    m_offHook = offHook;
+    if (offHook) {
+        Advance(now);
+        return;
+    }
+    if (m_state == State::Answered) {
+        if (m_redialMs == 0) {
+            m_state = State::Finished;
+        } else {
+            m_state = State::Calling;
+            m_ringStart = now + m_redialMs;
+        }
+    }
+}
+
+bool VirtualCall::RingBurst(uint64_t now)
+{
+    Advance(now);
+    if (m_state != State::Calling || now < m_ringStart || m_cycleMs == 0)
+        return false;
+    uint64_t phase = (now - m_ringStart) % m_cycleMs;
+    for (std::size_t i = 0; i < m_cadenceMs.size(); ++i) {
+        if (phase < m_cadenceMs[i])
+            return i % 2 == 0;
+        phase -= m_cadenceMs[i];
+    }
+    return false;
+}
+
+bool VirtualCall::Answered(uint64_t now)
+{
+    Advance(now);
+    return m_state == State::Answered;
+}
+
+} // namespace parvane

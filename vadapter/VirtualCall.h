@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace parvane {
+
+// The caller on the far end of the virtual line. After the adapter is opened
+// it waits ring_delay, then rings with the cadence (on,off[,on,off...],
+// repeated) until the line goes off-hook, which answers the call. When the
+// answered call is released (line back on-hook) it calls again after redial
+// ms, or never when redial is 0. Times are ms of the adapter's clock.
+// Not thread-safe on its own; the adapter holds its lock around every call.
+class VirtualCall {
+public:
+    void Configure(uint32_t ringDelayMs, const std::vector<uint32_t>& cadenceMs, uint32_t redialMs);
+
+    // Power-on: no call until the adapter is opened.
+    void PowerOn();
+    // The adapter was opened; the first opening since power-on schedules the call.
+    void Opened(uint64_t now);
+    // The hook state changed at this time.
+    void HookChanged(bool offHook, uint64_t now);
+
+    // True while a ring burst is on the line (whatever the hook state).
+    bool RingBurst(uint64_t now);
+    // True once the current call has been answered and not yet released.
+    bool Answered(uint64_t now);
+
+private:
+    enum class State { Unarmed, Calling, Answered, Finished };
+    void Advance(uint64_t now);
+
+    uint32_t m_ringDelayMs = 0;
+    std::vector<uint32_t> m_cadenceMs;
+    uint64_t m_cycleMs = 0;
+    uint32_t m_redialMs = 0;
+
+    State m_state = State::Unarmed;
+    uint64_t m_ringStart = 0;
+    bool m_offHook = false;
+};
+
+} // namespace parvane

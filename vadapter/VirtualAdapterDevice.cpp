@@ -106,7 +106,9 @@ bool VirtualAdapterDevice::SendFeatureReport(int handle, const uint8_t* report, 
         error = EINVAL;
         ok = false;
     }
-    if (ok && m_failSends > 0) {
+    if (ok && m_passSends > 0) {
+        --m_passSends;
+    } else if (ok && m_failSends > 0) {
         --m_failSends;
         error = EIO;
         ok = false;
@@ -129,7 +131,9 @@ bool VirtualAdapterDevice::GetFeatureReport(int handle, uint8_t* report, size_t 
         error = EINVAL;
         ok = false;
     }
-    if (ok && m_failGets > 0) {
+    if (ok && m_passGets > 0) {
+        --m_passGets;
+    } else if (ok && m_failGets > 0) {
         --m_failGets;
         error = EIO;
         ok = false;
@@ -312,8 +316,8 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_plugged = true;
     ++m_generation;
     m_handles.clear();
-    m_failSends = 0;
-    m_failGets = 0;
+    m_failSends = m_passSends = 0;
+    m_failGets = m_passGets = 0;
     m_daa = VirtualDaa();
     m_eeprom.Fill(scenario.model);
     m_call.Configure(scenario.ringDelayMs, scenario.ringCadenceMs, scenario.redialMs);
@@ -369,16 +373,18 @@ int VirtualAdapterDevice::OpenHandleCount()
     return static_cast<int>(m_handles.size());
 }
 
-void VirtualAdapterDevice::FailNextSends(int count)
+void VirtualAdapterDevice::FailNextSends(int count, int after)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failSends = count;
+    m_passSends = count > 0 ? after : 0;
 }
 
-void VirtualAdapterDevice::FailNextGets(int count)
+void VirtualAdapterDevice::FailNextGets(int count, int after)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failGets = count;
+    m_passGets = count > 0 ? after : 0;
 }
 
 void VirtualAdapterDevice::SetDaaAnswering(bool answering)

@@ -69,8 +69,10 @@ public:
     int OpenHandleCount();
 
     // Fault injection.
-    void FailNextSends(int count);
-    void FailNextGets(int count);
+    // The next count exchanges of that direction fail, after the first
+    // `after` ones have passed.
+    void FailNextSends(int count, int after = 0);
+    void FailNextGets(int count, int after = 0);
     void SetDaaAnswering(bool answering);   // false: the DAA never answers
     void FailDaaStartups(int count);        // the next soft resets leave it silent
     void SetLineLive(bool live);            // false: no loop current off-hook
@@ -118,7 +120,9 @@ private:
     std::map<int, int> m_handles; // handle -> generation it was opened in
 
     int m_failSends = 0;
+    int m_passSends = 0;
     int m_failGets = 0;
+    int m_passGets = 0;
 
     std::array<uint8_t, 256> m_registers{};
     std::array<uint8_t, 9> m_reply{};

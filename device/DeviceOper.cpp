@@ -116,6 +116,16 @@ int CDeviceOper::InitDllHandle()
     return 0;
 }
 
+int CDeviceOper::OpenFirstAdapter(std::span<const uint16_t> productIds)
+{
+    for (const uint16_t productId : productIds) {
+        m_wProductId = productId;
+        if (InitDllHandle())
+            return 1;
+    }
+    return 0;
+}
+
 int CDeviceOper::InitializeDaa()
 {
     CDeviceATABase& binding = *m_pDeviceATA;

@@ -11,7 +11,7 @@
 //   device.SetAnswerRequester(&dialog);
 //   device.LoadDlls();                         // result may be ignored
 //   device.StartThread();
-//   for each product id: device.m_wProductId = id; if (device.InitDllHandle()) break;
+//   if (!device.OpenFirstAdapter(kAdapterProductIds)) ...;   // "Hardware is not found"
 //   if (!device.InitializeDaa()) ...;          // "Port 1 init failed"
 //   device.Binding().ReadModelName(cells);
 //   ... runs: Binding().DaaSetOffhook()/DaaSetOnhook(), m_bLineAnswered,
@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 
 // The clock the device object reads and sleeps by. Tests put their own in, so
@@ -76,6 +77,10 @@ public:
     // through the FXO library. FALSE when there is none (after the "Start
     // reset dll handle" line, having made the library drop any old handle).
     int InitDllHandle();
+    // The start-up search: for each product id in turn, sets m_wProductId
+    // and calls InitDllHandle until one opens. TRUE when one did (its id is
+    // then in m_wProductId).
+    int OpenFirstAdapter(std::span<const uint16_t> productIds);
     // Resets the adapter controller and initialises the DAA, at most twice
     // (5 s after each failure). TRUE: DAA ready, LED steady on.
     int InitializeDaa();
@@ -89,7 +94,8 @@ public:
     // Sets the port index here and in the binding.
     void SetPortIndex(int portIndex);
     // The dialog that answers rings; nullptr: rings are reported but nobody
-    // is asked. May be set or cleared while the thread runs.
+    // is asked. May be set or cleared while the thread runs; a requester
+    // going away first clears it or stops the thread (Stop).
     void SetAnswerRequester(AnswerRequester* requester) { m_pAnswerRequester = requester; }
 
     CDeviceATABase& Binding() { return *m_pDeviceATA; }

@@ -6,18 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
-using parvane::test::FakeClock;
 using parvane::test::FakeFxo;
+using parvane::test::FakePort;
 using parvane::test::ProgramDir;
 using parvane::test::TraceLines;
-
-constexpr const char* kFakeFxo = "libparvane_fake_fxo.so";
-constexpr const char* kFakeFxoWithoutRingDetect = "libparvane_fake_fxo_no_ring.so";
-constexpr const char* kFakeVexlin = "libparvane_fake_vexlin.so";
-constexpr const char* kFakeVexlinIncomplete = "libparvane_fake_vexlin_no_onoff.so";
+using parvane::test::kFakeFxoFile;
+using parvane::test::kFakeFxoWithoutRingDetectFile;
+using parvane::test::kFakeVexlinFile;
+using parvane::test::kFakeVexlinIncompleteFile;
 
 int VexlinLoadCalls(const std::string& path, int* argument = nullptr)
 {
@@ -39,119 +39,94 @@ bool IsLoaded(const std::string& path)
     return handle != nullptr;
 }
 
-// A program directory holding all four per-port files.
-struct FullProgramDir : ProgramDir {
-    FullProgramDir()
-    {
-        Lay(kFakeFxo, "FXO.so");
-        Lay(kFakeFxo, "FXO_02.so");
-        Lay(kFakeVexlin, "Vexlin.so");
-        Lay(kFakeVexlin, "Vexlin_02.so");
-    }
-};
+// All four per-port files.
+const FakePort::Files kBothPorts = {{kFakeFxoFile, "FXO.so"},
+                                    {kFakeFxoFile, "FXO_02.so"},
+                                    {kFakeVexlinFile, "Vexlin.so"},
+                                    {kFakeVexlinFile, "Vexlin_02.so"}};
 
 TEST(Binding, PortOneLoadsFxoAndVexlinFromTheProgramDirectory)
 {
-    FullProgramDir dir;
-    FakeClock clock;
-    TraceLines trace;
-    CDeviceOper device(clock.Make());
-    device.SetPortIndex(0);
-    FakeFxo port1(dir.Path("FXO.so"));
-    FakeFxo port2(dir.Path("FXO_02.so"));
-
-    EXPECT_EQ(device.LoadDlls(), 1);
-    EXPECT_EQ(device.m_bDllsLoaded, 1);
-    EXPECT_EQ(trace.Count("*********LoadDlls:" + dir.Path("FXO.so") + "*********"), 1);
-    EXPECT_EQ(trace.Count("LoadDll:" + dir.Path("FXO.so") + ",index=0"), 1);
-    EXPECT_EQ(trace.Count("LoadDll:" + dir.Path("Vexlin.so") + ",index=0"), 1);
-    EXPECT_EQ(trace.Count("Load Vexlin.dll success!"), 1);
-    EXPECT_EQ(port1.Calls(), std::vector<std::string>{"SetPortIndex(0)"});
-    EXPECT_TRUE(port2.Calls().empty());
+    FakePort port(kBothPorts);
+    const ProgramDir& dir = port.dir;
+    EXPECT_EQ(port.Load(0), 1);
+    EXPECT_EQ(port.device->m_bDllsLoaded, 1);
+    EXPECT_EQ(port.trace.Lines(), (std::vector<std::string>{
+                                      "*********LoadDlls:" + dir.Path("FXO.so") + "*********",
+                                      "LoadDll:" + dir.Path("FXO.so") + ",index=0",
+                                      "LoadDll:" + dir.Path("Vexlin.so") + ",index=0",
+                                      "Load Vexlin.dll success!",
+                                  }));
+    EXPECT_EQ(port.fxo->Calls(), std::vector<std::string>{"SetPortIndex(0)"});
+    EXPECT_TRUE(FakeFxo(dir.Path("FXO_02.so")).Calls().empty());
     int argument = -1;
     EXPECT_EQ(VexlinLoadCalls(dir.Path("Vexlin.so"), &argument), 1);
     EXPECT_EQ(argument, 0);
     EXPECT_FALSE(IsLoaded(dir.Path("Vexlin_02.so")));
-    EXPECT_TRUE(device.Binding().BusyToneFunctionsBound());
+    EXPECT_TRUE(port.device->Binding().BusyToneFunctionsBound());
 
     // Loaded once: a second call neither loads nor binds again.
-    trace.Clear();
-    EXPECT_EQ(device.LoadDlls(), 1);
-    EXPECT_TRUE(trace.Lines().empty());
+    port.trace.Clear();
+    EXPECT_EQ(port.device->LoadDlls(), 1);
+    EXPECT_TRUE(port.trace.Lines().empty());
     EXPECT_EQ(VexlinLoadCalls(dir.Path("Vexlin.so")), 1);
 }
 
 TEST(Binding, EveryOtherPortLoadsTheSecondCopies)
 {
     for (int index : {1, 7}) {
-        FullProgramDir dir;
-        FakeClock clock;
-        TraceLines trace;
-        auto device = std::make_unique<CDeviceOper>(clock.Make());
-        device->SetPortIndex(index);
-        FakeFxo port1(dir.Path("FXO.so"));
-        FakeFxo port2(dir.Path("FXO_02.so"));
-        EXPECT_EQ(device->LoadDlls(), 1);
-        EXPECT_EQ(trace.Count("LoadDll:" + dir.Path("FXO_02.so") + ",index=" + std::to_string(index)), 1);
-        EXPECT_EQ(trace.Count("LoadDll:" + dir.Path("Vexlin_02.so") + ",index=" + std::to_string(index)), 1);
-        EXPECT_TRUE(port1.Calls().empty());
-        EXPECT_EQ(port2.Calls(), std::vector<std::string>{"SetPortIndex(" + std::to_string(index) + ")"});
+        FakePort port(kBothPorts);
+        const ProgramDir& dir = port.dir;
+        EXPECT_EQ(port.Load(index), 1);
+        EXPECT_EQ(port.trace.Count("LoadDll:" + dir.Path("FXO_02.so") + ",index=" + std::to_string(index)), 1);
+        EXPECT_EQ(port.trace.Count("LoadDll:" + dir.Path("Vexlin_02.so") + ",index=" + std::to_string(index)), 1);
+        EXPECT_EQ(port.fxo->Calls(), std::vector<std::string>{"SetPortIndex(" + std::to_string(index) + ")"});
+        EXPECT_TRUE(FakeFxo(dir.Path("FXO.so")).Calls().empty());
         int argument = -1;
         EXPECT_EQ(VexlinLoadCalls(dir.Path("Vexlin_02.so"), &argument), 1);
         EXPECT_EQ(argument, index);
         EXPECT_FALSE(IsLoaded(dir.Path("Vexlin.so")));
         // Destroying the device object frees both libraries of the port.
-        device.reset();
+        port.fxo.reset();
+        port.device.reset();
         EXPECT_FALSE(IsLoaded(dir.Path("Vexlin_02.so")));
+        EXPECT_FALSE(IsLoaded(dir.Path("FXO_02.so")));
     }
 }
 
 TEST(Binding, FxoLibraryLackingANameIsRefusedButWhatItHasWorks)
 {
-    ProgramDir dir;
-    dir.Lay(kFakeFxoWithoutRingDetect, "FXO.so");
-    dir.Lay(kFakeVexlin, "Vexlin.so");
-    FakeClock clock;
-    TraceLines trace;
-    CDeviceOper device(clock.Make());
-    device.SetPortIndex(0);
-    FakeFxo fxo(dir.Path("FXO.so"));
+    FakePort port({{kFakeFxoWithoutRingDetectFile, "FXO.so"}, {kFakeVexlinFile, "Vexlin.so"}});
+    EXPECT_EQ(port.Load(0), 0);
+    EXPECT_EQ(port.device->m_bDllsLoaded, 0);
+    EXPECT_EQ(port.trace.CountContaining("has no export DaaRingDetect"), 1);
+    EXPECT_EQ(port.trace.CountContaining("Vexlin"), 0) << "the detection library is not tried";
+    EXPECT_EQ(port.fxo->Calls(), std::vector<std::string>{"SetPortIndex(0)"}) << "port index still passed on";
 
-    EXPECT_EQ(device.LoadDlls(), 0);
-    EXPECT_EQ(device.m_bDllsLoaded, 0);
-    EXPECT_EQ(trace.CountContaining("has no export DaaRingDetect"), 1);
-    EXPECT_EQ(trace.CountContaining("Vexlin"), 0) << "the detection library is not tried";
-    EXPECT_EQ(fxo.Calls(), std::vector<std::string>{"SetPortIndex(0)"}) << "port index still passed on";
-
-    CDeviceATABase& binding = device.Binding();
+    CDeviceATABase& binding = port.device->Binding();
     EXPECT_EQ(binding.WriteByte(0, 0x20), 1);
     EXPECT_EQ(binding.DaaSetOffhook(), 1);
-    trace.Clear();
+    port.trace.Clear();
     EXPECT_EQ(binding.DaaRingDetect(), 0);
-    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"m_pDaaRingDetectExp = NULL"});
+    EXPECT_EQ(port.trace.Lines(), std::vector<std::string>{"m_pDaaRingDetectExp = NULL"});
 
     // The library stays loaded; loading again answers TRUE without a lookup.
-    trace.Clear();
-    EXPECT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
-    EXPECT_TRUE(trace.Lines().empty());
+    port.trace.Clear();
+    EXPECT_EQ(binding.LoadDll(port.dir.Path("FXO.so"), 0), 1);
+    EXPECT_TRUE(port.trace.Lines().empty());
     EXPECT_EQ(binding.DaaRingDetect(), 0);
 }
 
 TEST(Binding, NoFxoLibraryMeansNoDetectionLibraryAndEveryWrapperItsDefault)
 {
-    ProgramDir dir;
-    dir.Lay(kFakeVexlin, "Vexlin.so");
-    FakeClock clock;
-    TraceLines trace;
-    CDeviceOper device(clock.Make());
-    device.SetPortIndex(0);
+    FakePort port(FakePort::Files{{kFakeVexlinFile, "Vexlin.so"}});
+    EXPECT_EQ(port.Load(0), 0);
+    EXPECT_EQ(port.device->m_bDllsLoaded, 0);
+    EXPECT_EQ(port.trace.Count("LoadDll:" + port.dir.Path("FXO.so") + ",index=0"), 1);
+    EXPECT_FALSE(IsLoaded(port.dir.Path("Vexlin.so")));
 
-    EXPECT_EQ(device.LoadDlls(), 0);
-    EXPECT_EQ(device.m_bDllsLoaded, 0);
-    EXPECT_EQ(trace.Count("LoadDll:" + dir.Path("FXO.so") + ",index=0"), 1);
-    EXPECT_FALSE(IsLoaded(dir.Path("Vexlin.so")));
-
-    CDeviceATABase& b = device.Binding();
+    CDeviceATABase& b = port.device->Binding();
+    TraceLines& trace = port.trace;
     struct Case {
         const char* line; // the trace line, or "" for none
         int result;
@@ -198,36 +173,30 @@ TEST(Binding, NoFxoLibraryMeansNoDetectionLibraryAndEveryWrapperItsDefault)
 
 TEST(Binding, MissingOrIncompleteDetectionLibraryLeavesTheFxoSideUsable)
 {
-    for (const char* vexlin : {static_cast<const char*>(nullptr), kFakeVexlinIncomplete}) {
-        ProgramDir dir;
-        dir.Lay(kFakeFxo, "FXO.so");
+    for (const char* vexlin : {static_cast<const char*>(nullptr), kFakeVexlinIncompleteFile}) {
+        FakePort::Files files = {{kFakeFxoFile, "FXO.so"}};
         if (vexlin != nullptr)
-            dir.Lay(vexlin, "Vexlin.so");
-        FakeClock clock;
-        TraceLines trace;
-        CDeviceOper device(clock.Make());
-        device.SetPortIndex(0);
-        FakeFxo fxo(dir.Path("FXO.so"));
-
-        EXPECT_EQ(device.LoadDlls(), 0);
-        EXPECT_EQ(device.m_bDllsLoaded, 1);
-        EXPECT_EQ(trace.Count("Load Vexlin.dll failed!"), 1);
-        EXPECT_EQ(trace.Count("LoadDll:" + dir.Path("Vexlin.so") + ",index=0"), 1);
-        EXPECT_FALSE(device.Binding().BusyToneFunctionsBound());
+            files.emplace_back(vexlin, "Vexlin.so");
+        FakePort port(files);
+        EXPECT_EQ(port.Load(0), 0);
+        EXPECT_EQ(port.device->m_bDllsLoaded, 1);
+        EXPECT_EQ(port.trace.Count("Load Vexlin.dll failed!"), 1);
+        EXPECT_EQ(port.trace.Count("LoadDll:" + port.dir.Path("Vexlin.so") + ",index=0"), 1);
+        EXPECT_FALSE(port.device->Binding().BusyToneFunctionsBound());
         if (vexlin != nullptr) {
-            EXPECT_EQ(trace.CountContaining("has no export SetOnOffTimeForTest"), 1);
-            EXPECT_EQ(VexlinLoadCalls(dir.Path("Vexlin.so")), 0) << "not started when incomplete";
+            EXPECT_EQ(port.trace.CountContaining("has no export SetOnOffTimeForTest"), 1);
+            EXPECT_EQ(VexlinLoadCalls(port.dir.Path("Vexlin.so")), 0) << "not started when incomplete";
         }
-        EXPECT_EQ(device.Binding().WriteByte(0, 2), 1);
+        EXPECT_EQ(port.device->Binding().WriteByte(0, 2), 1);
         // Loaded once, even when it failed on the detection side.
-        EXPECT_EQ(device.LoadDlls(), 1);
+        EXPECT_EQ(port.device->LoadDlls(), 1);
     }
 }
 
 TEST(Binding, ResultsCountAsSuccessOnlyWhenExactlyOne)
 {
     ProgramDir dir;
-    dir.Lay(kFakeFxo, "FXO.so");
+    dir.Lay(kFakeFxoFile, "FXO.so");
     CDeviceATABase binding;
     ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
     FakeFxo fxo(dir.Path("FXO.so"));
@@ -254,10 +223,11 @@ TEST(Binding, ResultsCountAsSuccessOnlyWhenExactlyOne)
 TEST(Binding, LedSwitchPassesOneAndRecordsTheArgument)
 {
     ProgramDir dir;
-    dir.Lay(kFakeFxo, "FXO.so");
+    dir.Lay(kFakeFxoFile, "FXO.so");
     CDeviceATABase binding;
     ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
     FakeFxo fxo(dir.Path("FXO.so"));
+    fxo.Reset();
 
     EXPECT_EQ(binding.FupLedSwitch(5), 1);
     EXPECT_EQ(binding.LedState(), 5);
@@ -269,7 +239,7 @@ TEST(Binding, LedSwitchPassesOneAndRecordsTheArgument)
 TEST(Binding, ModelNameAndTraceLinesOfTheWrappers)
 {
     ProgramDir dir;
-    dir.Lay(kFakeFxo, "FXO.so");
+    dir.Lay(kFakeFxoFile, "FXO.so");
     CDeviceATABase binding;
     binding.m_nPortIndex = 1;
     ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 1), 1);
@@ -302,7 +272,7 @@ TEST(Binding, ModelNameAndTraceLinesOfTheWrappers)
 TEST(Binding, WrappersAfterUnloadAreRefusedNotCalled)
 {
     ProgramDir dir;
-    dir.Lay(kFakeFxo, "FXO.so");
+    dir.Lay(kFakeFxoFile, "FXO.so");
     CDeviceATABase binding;
     ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
     binding.UnloadDlls();

@@ -13,27 +13,18 @@
 namespace {
 
 using parvane::test::CountingRequester;
-using parvane::test::FakeClock;
 using parvane::test::FakeFxo;
 using parvane::test::ProgramDir;
 using parvane::test::TraceLines;
 
-struct Port {
+// A port-1 device object on the stand-in libraries, loaded.
+struct Port : parvane::test::FakePort {
     Port()
     {
-        dir.Lay("libparvane_fake_fxo.so", "FXO.so");
-        dir.Lay("libparvane_fake_vexlin.so", "Vexlin.so");
-        device = std::make_unique<CDeviceOper>(clock.Make());
-        device->SetPortIndex(0);
-        EXPECT_EQ(device->LoadDlls(), 1);
-        fxo = std::make_unique<FakeFxo>(dir.Path("FXO.so"));
+        EXPECT_EQ(Load(0), 1);
+        fxo->Reset();
         trace.Clear();
     }
-    ProgramDir dir;
-    FakeClock clock;
-    TraceLines trace;
-    std::unique_ptr<CDeviceOper> device;
-    std::unique_ptr<FakeFxo> fxo;
 };
 
 TEST(DeviceOper, ConstructedIdle)
@@ -140,8 +131,8 @@ TEST(DeviceOper, DestructionStopsWaitsAndFreesTheLibrary)
 TEST(DeviceOper, ThreadWatchesTheLine)
 {
     ProgramDir dir;
-    dir.Lay("libparvane_fake_fxo.so", "FXO.so");
-    dir.Lay("libparvane_fake_vexlin.so", "Vexlin.so");
+    dir.Lay(parvane::test::kFakeFxoFile, "FXO.so");
+    dir.Lay(parvane::test::kFakeVexlinFile, "Vexlin.so");
     CountingRequester requester;
     CDeviceOper device;
     device.SetPortIndex(0);

@@ -48,7 +48,6 @@ FakeFxo::FakeFxo(const std::string& path)
 {
     m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     EXPECT_NE(m_handle, nullptr) << dlerror();
-    Reset();
 }
 
 FakeFxo::~FakeFxo()
@@ -178,6 +177,25 @@ void TraceLines::Clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lines.clear();
+}
+
+FakePort::FakePort(const Files& files)
+{
+    for (const auto& [built, name] : files)
+        dir.Lay(built, name);
+    device = std::make_unique<CDeviceOper>(clock.Make());
+    device->SetAnswerRequester(&requester);
+    trace.Clear();
+}
+
+int FakePort::Load(int portIndex)
+{
+    device->SetPortIndex(portIndex);
+    const int loaded = device->LoadDlls();
+    const std::string fxoPath = dir.Path(portIndex == 0 ? "FXO.so" : "FXO_02.so");
+    if (fs::exists(fxoPath))
+        fxo = std::make_unique<FakeFxo>(fxoPath);
+    return loaded;
 }
 
 } // namespace parvane::test

@@ -8,12 +8,19 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace parvane::test {
+
+// Stand-in libraries the build lays beside the tests.
+constexpr const char* kFakeFxoFile = "libparvane_fake_fxo.so";
+constexpr const char* kFakeFxoWithoutRingDetectFile = "libparvane_fake_fxo_no_ring.so";
+constexpr const char* kFakeVexlinFile = "libparvane_fake_vexlin.so";
+constexpr const char* kFakeVexlinIncompleteFile = "libparvane_fake_vexlin_no_onoff.so";
 
 // A temporary program directory. Lay() copies a built library (by its file
 // name in the real program directory) in under another name. While it
@@ -100,6 +107,25 @@ public:
     }
     std::atomic<int> m_requests{0};
     std::atomic<uint32_t> m_lastDelayMs{0};
+};
+
+// A device object on stand-in libraries in a program directory of its own,
+// with a hand-moved clock and a counting answer requester.
+struct FakePort {
+    // Built file and the name it is laid under.
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    explicit FakePort(const Files& files = {{kFakeFxoFile, "FXO.so"}, {kFakeVexlinFile, "Vexlin.so"}});
+
+    // Sets the port index and runs LoadDlls; afterwards fxo holds the
+    // controls of the port's FXO file when one was laid.
+    int Load(int portIndex = 0);
+
+    ProgramDir dir;
+    FakeClock clock;
+    TraceLines trace;
+    CountingRequester requester;
+    std::unique_ptr<CDeviceOper> device;
+    std::unique_ptr<FakeFxo> fxo;
 };
 
 } // namespace parvane::test

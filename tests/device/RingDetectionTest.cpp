@@ -9,40 +9,29 @@
 
 namespace {
 
-using parvane::test::CountingRequester;
-using parvane::test::FakeClock;
-using parvane::test::FakeFxo;
-using parvane::test::ProgramDir;
-using parvane::test::TraceLines;
 
 constexpr uint32_t kStep = 50; // clock advance per pass
 
 // A port whose DAA is ready, watched pass by pass.
-class Line {
+class Line : public parvane::test::FakePort {
 public:
-    explicit Line(uint32_t startTick = 100000, bool initialise = true) : m_clock(startTick)
+    explicit Line(uint32_t startTick = 100000, bool initialise = true)
     {
-        m_dir.Lay("libparvane_fake_fxo.so", "FXO.so");
-        m_dir.Lay("libparvane_fake_vexlin.so", "Vexlin.so");
-        m_device = std::make_unique<CDeviceOper>(m_clock.Make());
-        m_device->SetPortIndex(0);
-        m_device->SetAnswerRequester(&m_requester);
-        EXPECT_EQ(m_device->LoadDlls(), 1);
-        m_fxo = std::make_unique<FakeFxo>(m_dir.Path("FXO.so"));
+        EXPECT_EQ(Load(0), 1);
         if (initialise) {
-            EXPECT_EQ(m_device->InitializeDaa(), 1);
+            EXPECT_EQ(device->InitializeDaa(), 1);
         }
-        m_fxo->Reset();
-        m_trace.Clear();
-        m_clock.Set(startTick);
+        fxo->Reset();
+        trace.Clear();
+        clock.Set(startTick);
     }
 
     // One pass with the ring input as given, then the clock moves on.
     void Pass(bool ring)
     {
-        m_fxo->SetRing(ring);
-        m_device->WatchLine();
-        m_clock.Advance(kStep);
+        fxo->SetRing(ring);
+        device->WatchLine();
+        clock.Advance(kStep);
     }
     // Passes covering the given time with the input as given.
     void Hold(bool ring, uint32_t ms)
@@ -50,17 +39,10 @@ public:
         for (uint32_t t = 0; t < ms; t += kStep)
             Pass(ring);
     }
-    bool Ringing() const { return m_device->m_bPstnRing == 1; }
-    bool Reported() const { return m_device->m_bPstnRingReported == 1; }
-    int Requests() const { return m_requester.m_requests; }
-    int LedMode() const { return m_device->m_nLedMode; }
-
-    ProgramDir m_dir;
-    FakeClock m_clock;
-    TraceLines m_trace;
-    CountingRequester m_requester;
-    std::unique_ptr<CDeviceOper> m_device;
-    std::unique_ptr<FakeFxo> m_fxo;
+    bool Ringing() const { return device->m_bPstnRing == 1; }
+    bool Reported() const { return device->m_bPstnRingReported == 1; }
+    int Requests() const { return requester.m_requests; }
+    int LedMode() const { return device->m_nLedMode; }
 };
 
 TEST(RingDetection, OneBurstLongerThan300msConfirmsAndOneOf300DoesNot)
@@ -72,9 +54,9 @@ TEST(RingDetection, OneBurstLongerThan300msConfirmsAndOneOf300DoesNot)
     EXPECT_TRUE(line.Ringing());
     EXPECT_TRUE(line.Reported());
     EXPECT_EQ(line.Requests(), 1);
-    EXPECT_EQ(line.m_requester.m_lastDelayMs, 2000u);
+    EXPECT_EQ(line.requester.m_lastDelayMs, 2000u);
     EXPECT_EQ(line.LedMode(), LED_MODE_BLINK);
-    EXPECT_EQ(line.m_trace.Lines(),
+    EXPECT_EQ(line.trace.Lines(),
               (std::vector<std::string>{
                   "PSTN ring signal is coming, need to confirm if it is true.(index=0)",
                   "Set m_dwPstnStartRingTickCountFor1s=CurrentTime.(index=0)",
@@ -88,7 +70,7 @@ TEST(RingDetection, OneBurstLongerThan300msConfirmsAndOneOf300DoesNot)
     shortBurst.Hold(false, 2000);
     EXPECT_FALSE(shortBurst.Ringing());
     EXPECT_EQ(shortBurst.Requests(), 0);
-    EXPECT_EQ(shortBurst.m_trace.Count("Reset m_dwPstnStartRingTickCountFor1s 002.(index=0)"), 1);
+    EXPECT_EQ(shortBurst.trace.Count("Reset m_dwPstnStartRingTickCountFor1s 002.(index=0)"), 1);
 
     // A burst still on is confirmed as soon as it has lasted more than 300 ms.
     Line longBurst;
@@ -107,12 +89,12 @@ TEST(RingDetection, ShortBurstsAddUpInsideTheWindow)
     EXPECT_FALSE(line.Ringing());
     line.Pass(false);
     EXPECT_TRUE(line.Ringing());
-    EXPECT_EQ(line.m_trace.Count("Total PSTN ring signal(in 1 second) is 450 ms (>400ms), so we think PSTN ring "
+    EXPECT_EQ(line.trace.Count("Total PSTN ring signal(in 1 second) is 450 ms (>400ms), so we think PSTN ring "
                                  "happen! (index=0)"),
               1);
-    EXPECT_EQ(line.m_trace.Count("Reset m_dwPstnStartRingTickCountFor1s 001.(index=0)"), 1);
-    EXPECT_EQ(line.m_device->m_dwPstnStartRingTickCountFor1s, 0u);
-    EXPECT_EQ(line.m_device->m_dwTotalPstnRingPeriodIn1s, 0u);
+    EXPECT_EQ(line.trace.Count("Reset m_dwPstnStartRingTickCountFor1s 001.(index=0)"), 1);
+    EXPECT_EQ(line.device->m_dwPstnStartRingTickCountFor1s, 0u);
+    EXPECT_EQ(line.device->m_dwTotalPstnRingPeriodIn1s, 0u);
 
     Line exact; // 200 + 200: exactly 400 counts
     exact.Hold(true, 200);
@@ -120,20 +102,20 @@ TEST(RingDetection, ShortBurstsAddUpInsideTheWindow)
     exact.Hold(true, 200);
     exact.Pass(false);
     EXPECT_TRUE(exact.Ringing());
-    EXPECT_EQ(exact.m_trace.CountContaining("is 400 ms (>400ms)"), 1);
+    EXPECT_EQ(exact.trace.CountContaining("is 400 ms (>400ms)"), 1);
 
     Line tooLittle; // 150 + 150; the window closes 1000 ms after the first burst began
-    const uint32_t start = tooLittle.m_clock.Now();
+    const uint32_t start = tooLittle.clock.Now();
     tooLittle.Hold(true, 150);
     tooLittle.Hold(false, 100);
     tooLittle.Hold(true, 150);
-    while (tooLittle.m_clock.Now() - start <= 1000)
+    while (tooLittle.clock.Now() - start <= 1000)
         tooLittle.Pass(false);
-    EXPECT_EQ(tooLittle.m_trace.CountContaining("002"), 0) << "not closed at exactly 1000 ms";
-    EXPECT_EQ(tooLittle.m_device->m_dwTotalPstnRingPeriodIn1s, 300u);
+    EXPECT_EQ(tooLittle.trace.CountContaining("002"), 0) << "not closed at exactly 1000 ms";
+    EXPECT_EQ(tooLittle.device->m_dwTotalPstnRingPeriodIn1s, 300u);
     tooLittle.Pass(false);
-    EXPECT_EQ(tooLittle.m_trace.Count("Reset m_dwPstnStartRingTickCountFor1s 002.(index=0)"), 1);
-    EXPECT_EQ(tooLittle.m_device->m_dwTotalPstnRingPeriodIn1s, 0u);
+    EXPECT_EQ(tooLittle.trace.Count("Reset m_dwPstnStartRingTickCountFor1s 002.(index=0)"), 1);
+    EXPECT_EQ(tooLittle.device->m_dwTotalPstnRingPeriodIn1s, 0u);
     EXPECT_FALSE(tooLittle.Ringing());
     EXPECT_EQ(tooLittle.Requests(), 0);
 }
@@ -144,15 +126,15 @@ TEST(RingDetection, ABurstRunningAcrossTheWindowCloseCountsInTheNextWindow)
     line.Hold(true, 150);     // opens the window at 0
     line.Hold(false, 750);
     line.Hold(true, 250);     // 900..1150: the window closes at 1050 while it runs
-    EXPECT_EQ(line.m_trace.CountContaining("002"), 1);
+    EXPECT_EQ(line.trace.CountContaining("002"), 1);
     line.Pass(false);         // adds 250 to the emptied total; no window open
-    EXPECT_EQ(line.m_device->m_dwTotalPstnRingPeriodIn1s, 250u);
+    EXPECT_EQ(line.device->m_dwTotalPstnRingPeriodIn1s, 250u);
     EXPECT_FALSE(line.Ringing());
     line.Hold(false, 100);
     line.Hold(true, 200);     // opens a new window; 250 + 200 = 450
     line.Pass(false);
     EXPECT_TRUE(line.Ringing());
-    EXPECT_EQ(line.m_trace.CountContaining("is 450 ms (>400ms)"), 1);
+    EXPECT_EQ(line.trace.CountContaining("is 450 ms (>400ms)"), 1);
 }
 
 TEST(RingDetection, ReleasedOnlyAfterMoreThan4200msOfUnbrokenSilence)
@@ -162,18 +144,18 @@ TEST(RingDetection, ReleasedOnlyAfterMoreThan4200msOfUnbrokenSilence)
     line.Pass(false);         // confirmed and reported
     ASSERT_TRUE(line.Reported());
     line.Pass(false);         // the silence timing starts here
-    const uint32_t silenceStart = line.m_device->m_dwRingOffTickCount;
+    const uint32_t silenceStart = line.device->m_dwRingOffTickCount;
     ASSERT_NE(silenceStart, 0u);
 
     // A burst inside the 4200 ms restarts the timing.
     line.Hold(false, 4000);
     line.Hold(true, 100);
-    EXPECT_EQ(line.m_device->m_dwRingOffTickCount, 0u);
+    EXPECT_EQ(line.device->m_dwRingOffTickCount, 0u);
     line.Pass(false);
     line.Pass(false);
-    const uint32_t restarted = line.m_device->m_dwRingOffTickCount;
+    const uint32_t restarted = line.device->m_dwRingOffTickCount;
     EXPECT_GT(restarted - silenceStart, 4000u);
-    while (line.m_clock.Now() - restarted <= 4200)
+    while (line.clock.Now() - restarted <= 4200)
         line.Pass(false);
     EXPECT_TRUE(line.Ringing()) << "4200 ms of silence is not more than 4200";
     EXPECT_EQ(line.LedMode(), LED_MODE_BLINK);
@@ -182,7 +164,7 @@ TEST(RingDetection, ReleasedOnlyAfterMoreThan4200msOfUnbrokenSilence)
     EXPECT_FALSE(line.Reported());
     EXPECT_EQ(line.LedMode(), LED_MODE_ON);
     EXPECT_EQ(line.Requests(), 1) << "one request for the whole call";
-    EXPECT_EQ(line.m_trace.Count("Pstn ring is coming(index=0)"), 1);
+    EXPECT_EQ(line.trace.Count("Pstn ring is coming(index=0)"), 1);
 
     // The next call is a new report and a new request.
     line.Hold(true, 400);
@@ -193,38 +175,38 @@ TEST(RingDetection, ReleasedOnlyAfterMoreThan4200msOfUnbrokenSilence)
 TEST(RingDetection, LedBlinksWhileReportedAndStaysOnAfter)
 {
     Line line;
-    EXPECT_EQ(line.m_device->Binding().LedState(), 1) << "steady on once the DAA is ready";
+    EXPECT_EQ(line.device->Binding().LedState(), 1) << "steady on once the DAA is ready";
     line.Hold(true, 350);
     line.Pass(false);
     ASSERT_EQ(line.LedMode(), LED_MODE_BLINK);
-    line.m_fxo->Reset();
+    line.fxo->Reset();
     line.Hold(false, 1000);   // 20 passes, a toggle every 250 ms
-    EXPECT_EQ(line.m_fxo->CallsStartingWith("FupLedSwitch"),
+    EXPECT_EQ(line.fxo->CallsStartingWith("FupLedSwitch"),
               (std::vector<std::string>{"FupLedSwitch(0)", "FupLedSwitch(1)", "FupLedSwitch(0)", "FupLedSwitch(1)"}));
 
     line.Hold(false, 4000);   // released
     ASSERT_EQ(line.LedMode(), LED_MODE_ON);
     line.Hold(false, 200);
-    line.m_fxo->Reset();
+    line.fxo->Reset();
     line.Hold(false, 1000);
-    EXPECT_TRUE(line.m_fxo->CallsStartingWith("FupLedSwitch").empty()) << "touched only when it must change";
-    EXPECT_EQ(line.m_device->Binding().LedState(), 1);
+    EXPECT_TRUE(line.fxo->CallsStartingWith("FupLedSwitch").empty()) << "touched only when it must change";
+    EXPECT_EQ(line.device->Binding().LedState(), 1);
 
     // Mode 1 switches it off once; mode 0 leaves it alone.
-    line.m_device->SetLedMode(LED_MODE_OFF);
+    line.device->SetLedMode(LED_MODE_OFF);
     line.Hold(false, 500);
-    EXPECT_EQ(line.m_fxo->CallsStartingWith("FupLedSwitch"), std::vector<std::string>{"FupLedSwitch(0)"});
-    line.m_device->Binding().FupLedSwitch(1);
-    line.m_device->SetLedMode(LED_MODE_NONE);
-    line.m_fxo->Reset();
+    EXPECT_EQ(line.fxo->CallsStartingWith("FupLedSwitch"), std::vector<std::string>{"FupLedSwitch(0)"});
+    line.device->Binding().FupLedSwitch(1);
+    line.device->SetLedMode(LED_MODE_NONE);
+    line.fxo->Reset();
     line.Hold(false, 500);
-    EXPECT_TRUE(line.m_fxo->CallsStartingWith("FupLedSwitch").empty());
+    EXPECT_TRUE(line.fxo->CallsStartingWith("FupLedSwitch").empty());
 }
 
 TEST(RingDetection, NoAnswerRequestedWhileTheLineIsAnswered)
 {
     Line line;
-    line.m_device->m_bLineAnswered = 1;
+    line.device->m_bLineAnswered = 1;
     line.Hold(true, 400);
     line.Pass(false);
     EXPECT_TRUE(line.Reported());
@@ -233,7 +215,7 @@ TEST(RingDetection, NoAnswerRequestedWhileTheLineIsAnswered)
 
     // Without a requester a ring is still reported.
     Line alone;
-    alone.m_device->SetAnswerRequester(nullptr);
+    alone.device->SetAnswerRequester(nullptr);
     alone.Hold(true, 400);
     alone.Pass(false);
     EXPECT_TRUE(alone.Reported());
@@ -245,16 +227,16 @@ TEST(RingDetection, NothingPolledBeforeTheDaaIsReady)
     Line line(100000, false);
     line.Hold(true, 1000);
     line.Hold(false, 200);
-    EXPECT_TRUE(line.m_fxo->Calls().empty()) << "neither ring input nor LED";
+    EXPECT_TRUE(line.fxo->Calls().empty()) << "neither ring input nor LED";
     EXPECT_FALSE(line.Ringing());
-    EXPECT_TRUE(line.m_trace.Lines().empty());
+    EXPECT_TRUE(line.trace.Lines().empty());
 
     // Nor after a start-up that failed twice.
-    line.m_fxo->FailInitDaa(2);
-    EXPECT_EQ(line.m_device->InitializeDaa(), 0);
-    line.m_fxo->Reset();
+    line.fxo->FailInitDaa(2);
+    EXPECT_EQ(line.device->InitializeDaa(), 0);
+    line.fxo->Reset();
     line.Hold(true, 1000);
-    EXPECT_TRUE(line.m_fxo->Calls().empty());
+    EXPECT_TRUE(line.fxo->Calls().empty());
 }
 
 TEST(RingDetection, TickWrapAround)
@@ -262,7 +244,7 @@ TEST(RingDetection, TickWrapAround)
     Line line(0xFFFFFFFFu - 120);
     line.Hold(true, 350);     // runs across the wrap
     line.Pass(false);
-    EXPECT_EQ(line.m_trace.CountContaining("is gone after 350 ms"), 1);
+    EXPECT_EQ(line.trace.CountContaining("is gone after 350 ms"), 1);
     EXPECT_TRUE(line.Ringing());
     line.Hold(false, 4200);
     EXPECT_TRUE(line.Ringing());
@@ -273,9 +255,9 @@ TEST(RingDetection, TickWrapAround)
     Line atZero(0xFFFFFFFFu - 99);
     atZero.Pass(false);
     atZero.Pass(false);
-    ASSERT_EQ(atZero.m_clock.Now(), 0u);
+    ASSERT_EQ(atZero.clock.Now(), 0u);
     atZero.Hold(true, 200);
-    EXPECT_EQ(atZero.m_trace.CountContaining("PSTN ring signal is coming"), 1);
+    EXPECT_EQ(atZero.trace.CountContaining("PSTN ring signal is coming"), 1);
     atZero.Hold(false, 100);
     atZero.Hold(true, 250);
     atZero.Pass(false);

@@ -1,0 +1,168 @@
+// The device object against the real FXO library and the virtual adapter:
+// the adapter search, the DAA start-up with a retry, the LED, and real ring
+// cadences watched by the device thread in real time.
+#include "device/DeviceOper.h"
+#include "platform/AdapterIds.h"
+#include "tests/device/DeviceTestSupport.h"
+#include "vadapter/VirtualAdapterDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <thread>
+
+namespace {
+
+using parvane::VirtualAdapterDevice;
+using parvane::test::CountingRequester;
+using parvane::test::TraceLines;
+using Clock = std::chrono::steady_clock;
+
+// Chooses the virtual adapter with this preset or scenario file, fresh.
+VirtualAdapterDevice* ChooseAdapter(const std::string& presetOrPath)
+{
+    setenv(parvane::kVirtualAdapterEnv, presetOrPath.c_str(), 1);
+    VirtualAdapterDevice* adapter = VirtualAdapterDevice::Instance();
+    EXPECT_NE(adapter, nullptr);
+    if (adapter != nullptr) {
+        std::string error;
+        EXPECT_TRUE(adapter->ResetFromEnvironment(&error)) << error;
+    }
+    return adapter;
+}
+
+// A port-1 device object on the program directory's own FXO.so, opened.
+void Open(CDeviceOper& device)
+{
+    device.SetPortIndex(0);
+    device.m_wVendorId = parvane::kAdapterVendorId;
+    device.LoadDlls(); // the detection library may be absent here
+    ASSERT_EQ(device.m_bDllsLoaded, 1);
+    ASSERT_EQ(device.OpenFirstAdapter(parvane::kAdapterProductIds), 1);
+}
+
+TEST(VirtualLine, AdapterAnsweringOnlyTheThirdIdIsFoundOnTheThirdTry)
+{
+    const std::string scenario = std::filesystem::temp_directory_path() / "parvane-device-2111.ini";
+    std::ofstream(scenario) << "[adapter]\npid = 0x2111\nmodel = DuoTarnbox\n";
+    VirtualAdapterDevice* adapter = ChooseAdapter(scenario);
+    ASSERT_NE(adapter, nullptr);
+
+    TraceLines trace;
+    CDeviceOper device;
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    EXPECT_EQ(device.m_wProductId, 0x2111);
+    std::vector<std::string> search;
+    for (const auto& line : trace.Lines())
+        if (line.find("dll handle") != std::string::npos)
+            search.push_back(line);
+    EXPECT_EQ(search, (std::vector<std::string>{"************* Start reset dll handle (index=0)*************",
+                                                 "************* Start reset dll handle (index=0)*************",
+                                                 "************* Start init dll handle (index=0)*************"}));
+    EXPECT_EQ(adapter->OpenHandleCount(), 1);
+
+    uint16_t cells[CDeviceATABase::kModelNameCells] = {};
+    device.Binding().ReadModelName(cells);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(cells), 10).c_str(), std::u16string(u"DuoTarnbox"));
+    std::filesystem::remove(scenario);
+
+    // With nothing plugged in, every id fails.
+    adapter->Unplug();
+    EXPECT_EQ(device.OpenFirstAdapter(parvane::kAdapterProductIds), 0);
+}
+
+TEST(VirtualLine, DaaFailingOnceIsReadyOnTheSecondAttempt)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    CDeviceOper device;
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    adapter->FailDaaStartups(1);
+
+    TraceLines trace;
+    const auto before = Clock::now();
+    EXPECT_EQ(device.InitializeDaa(), 1);
+    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(100 + 90 + 5000 + 100 + 90));
+    EXPECT_EQ(trace.Count("Error: Port1 FupInitDaa failed ,retry initial"), 1);
+    EXPECT_EQ(trace.Count("FupInitDaa success, index=0"), 1);
+    EXPECT_EQ(device.m_bDaaReady, 1);
+    EXPECT_TRUE(adapter->LedOn());
+
+    // The LED state keeps the argument while the adapter sees on or off.
+    device.Binding().FupLedSwitch(0);
+    EXPECT_FALSE(adapter->LedOn());
+    EXPECT_EQ(device.Binding().FupLedSwitch(5), 1);
+    EXPECT_TRUE(adapter->LedOn());
+    EXPECT_EQ(device.Binding().LedState(), 5);
+
+    // At exit: stop (LED off) and reset the adapter controller.
+    EXPECT_EQ(device.Stop(), 0);
+    EXPECT_FALSE(adapter->LedOn());
+    device.ResetHardware();
+    EXPECT_EQ(adapter->ControllerRegister(10), 0xF7);
+}
+
+struct Cadence {
+    const char* preset;
+    int burstsToWatch; // ring bursts to see, the last one after the longest silence
+};
+
+void PrintTo(const Cadence& cadence, std::ostream* out)
+{
+    *out << cadence.preset;
+}
+
+class RingCadence : public ::testing::TestWithParam<Cadence> {};
+
+// The device thread confirms the ring once for the whole call: the silences
+// of these cadences are shorter than the release time, so the report holds
+// from the first burst on, the LED blinks, and the answer is asked for once.
+TEST_P(RingCadence, ConfirmedAndReportedOnceForTheCall)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter(GetParam().preset);
+    ASSERT_NE(adapter, nullptr);
+    TraceLines trace;
+    CountingRequester requester;
+    CDeviceOper device;
+    device.SetAnswerRequester(&requester);
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    ASSERT_EQ(device.InitializeDaa(), 1);
+    ASSERT_EQ(device.StartThread(), 1);
+
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    bool reportDropped = false;
+    bool ledSeenOn = false;
+    bool ledSeenOff = false;
+    auto burstsSeen = [&] { return trace.Count("PSTN ring signal is coming, need to confirm if it is true.(index=0)"); };
+    while (burstsSeen() < GetParam().burstsToWatch && Clock::now() < deadline) {
+        if (device.m_bPstnRingReported == 1) {
+            (adapter->LedOn() ? ledSeenOn : ledSeenOff) = true;
+        } else if (requester.m_requests > 0) {
+            reportDropped = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Let the last burst run past the single-burst limit.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(device.Stop(), 1);
+
+    EXPECT_EQ(burstsSeen(), GetParam().burstsToWatch);
+    EXPECT_EQ(trace.Count("Pstn ring is coming(index=0)"), 1);
+    EXPECT_EQ(requester.m_requests, 1);
+    EXPECT_EQ(requester.m_lastDelayMs, AnswerRequester::kAnswerDelayMs);
+    EXPECT_FALSE(reportDropped);
+    EXPECT_EQ(device.m_bPstnRing, 1u);
+    EXPECT_TRUE(ledSeenOn && ledSeenOff) << "LED blinking while the ring is reported";
+}
+
+INSTANTIATE_TEST_SUITE_P(Presets, RingCadence,
+                         ::testing::Values(Cadence{"us", 2},   // 2000 on, 4000 off
+                                           Cadence{"uk", 3},   // 400 on, 200 off, 400 on, 2000 off
+                                           Cadence{"cn", 2}),  // 1000 on, 4000 off
+                         [](const auto& info) { return std::string(info.param.preset); });
+
+} // namespace

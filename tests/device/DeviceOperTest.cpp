@@ -15,7 +15,6 @@ namespace {
 using parvane::test::CountingRequester;
 using parvane::test::FakeFxo;
 using parvane::test::ProgramDir;
-using parvane::test::TraceLines;
 
 // A port-1 device object on the stand-in libraries, loaded.
 struct Port : parvane::test::FakePort {
@@ -26,20 +25,6 @@ struct Port : parvane::test::FakePort {
         trace.Clear();
     }
 };
-
-TEST(DeviceOper, ConstructedIdle)
-{
-    TraceLines trace;
-    CDeviceOper device;
-    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"InitiVariable run"});
-    EXPECT_EQ(device.m_nPortIndex, -1);
-    EXPECT_EQ(device.m_nLedMode, LED_MODE_OFF);
-    EXPECT_EQ(device.m_bDaaReady, 0);
-    EXPECT_EQ(device.m_bDllsLoaded, 0);
-    EXPECT_EQ(device.m_bPstnRing, 0u);
-    EXPECT_EQ(device.m_wVendorId, 0);
-    EXPECT_EQ(device.m_bLineAnswered, 0);
-}
 
 TEST(DeviceOper, InitializeDaaFirstTime)
 {

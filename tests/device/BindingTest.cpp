@@ -193,13 +193,26 @@ TEST(Binding, MissingOrIncompleteDetectionLibraryLeavesTheFxoSideUsable)
     }
 }
 
+// A bare binding on the stand-in FXO library.
+struct BoundFxo {
+    explicit BoundFxo(int portIndex = 0)
+    {
+        dir.Lay(kFakeFxoFile, "FXO.so");
+        binding.m_nPortIndex = portIndex;
+        EXPECT_EQ(binding.LoadDll(dir.Path("FXO.so"), portIndex), 1);
+        fxo = std::make_unique<FakeFxo>(dir.Path("FXO.so"));
+        fxo->Reset();
+    }
+    ProgramDir dir;
+    CDeviceATABase binding;
+    std::unique_ptr<FakeFxo> fxo;
+};
+
 TEST(Binding, ResultsCountAsSuccessOnlyWhenExactlyOne)
 {
-    ProgramDir dir;
-    dir.Lay(kFakeFxoFile, "FXO.so");
-    CDeviceATABase binding;
-    ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
-    FakeFxo fxo(dir.Path("FXO.so"));
+    BoundFxo bound;
+    CDeviceATABase& binding = bound.binding;
+    FakeFxo& fxo = *bound.fxo;
 
     EXPECT_EQ(binding.WriteByte(1, 2), 1);
     EXPECT_EQ(binding.ZorvClose(), 1);
@@ -222,28 +235,21 @@ TEST(Binding, ResultsCountAsSuccessOnlyWhenExactlyOne)
 
 TEST(Binding, LedSwitchPassesOneAndRecordsTheArgument)
 {
-    ProgramDir dir;
-    dir.Lay(kFakeFxoFile, "FXO.so");
-    CDeviceATABase binding;
-    ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
-    FakeFxo fxo(dir.Path("FXO.so"));
-    fxo.Reset();
+    BoundFxo bound;
+    CDeviceATABase& binding = bound.binding;
 
     EXPECT_EQ(binding.FupLedSwitch(5), 1);
     EXPECT_EQ(binding.LedState(), 5);
     EXPECT_EQ(binding.FupLedSwitch(0), 1);
     EXPECT_EQ(binding.LedState(), 0);
-    EXPECT_EQ(fxo.Calls(), (std::vector<std::string>{"FupLedSwitch(1)", "FupLedSwitch(0)"}));
+    EXPECT_EQ(bound.fxo->Calls(), (std::vector<std::string>{"FupLedSwitch(1)", "FupLedSwitch(0)"}));
 }
 
 TEST(Binding, ModelNameAndTraceLinesOfTheWrappers)
 {
-    ProgramDir dir;
-    dir.Lay(kFakeFxoFile, "FXO.so");
-    CDeviceATABase binding;
-    binding.m_nPortIndex = 1;
-    ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 1), 1);
-    FakeFxo fxo(dir.Path("FXO.so"));
+    BoundFxo bound(1);
+    CDeviceATABase& binding = bound.binding;
+    FakeFxo& fxo = *bound.fxo;
     const std::u16string model = u"Tarnbox";
     for (size_t i = 0; i < model.size(); ++i)
         fxo.SetEEProm(static_cast<uint8_t>(17 + i), model[i]);
@@ -271,13 +277,12 @@ TEST(Binding, ModelNameAndTraceLinesOfTheWrappers)
 
 TEST(Binding, WrappersAfterUnloadAreRefusedNotCalled)
 {
-    ProgramDir dir;
-    dir.Lay(kFakeFxoFile, "FXO.so");
-    CDeviceATABase binding;
-    ASSERT_EQ(binding.LoadDll(dir.Path("FXO.so"), 0), 1);
+    BoundFxo bound;
+    CDeviceATABase& binding = bound.binding;
+    bound.fxo.reset();
     binding.UnloadDlls();
     EXPECT_FALSE(binding.FxoLibraryLoaded());
-    EXPECT_FALSE(IsLoaded(dir.Path("FXO.so")));
+    EXPECT_FALSE(IsLoaded(bound.dir.Path("FXO.so")));
     TraceLines trace;
     EXPECT_EQ(binding.DaaRingDetect(), 0);
     EXPECT_EQ(binding.WriteByte(0, 2), 0);

@@ -117,15 +117,24 @@ std::string SanitiseUtf8(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size());
+    size_t copied = 0; // bytes before this index are in out already
     size_t i = 0;
     while (i < bytes.size()) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte != 0 && byte < 0x80) {
+            ++i;
+            continue;
+        }
         const size_t start = i;
         const char32_t c = NextCodePoint(bytes, i);
-        if (c == 0 || (c == kReplacement && i - start == 1 && static_cast<unsigned char>(bytes[start]) >= 0x80))
+        const bool invalid = c == 0 || (c == kReplacement && i - start == 1);
+        if (invalid) {
+            out.append(bytes.substr(copied, start - copied));
             AppendUtf8(out, kReplacement);
-        else
-            out.append(bytes.substr(start, i - start));
+            copied = i;
+        }
     }
+    out.append(bytes.substr(copied));
     return out;
 }
 

@@ -29,6 +29,10 @@ std::string ScratchDir::Write(const std::string& name, const std::string& bytes)
 {
     const std::string path = File(name);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    // A fresh file rather than a truncated one: truncating may wait for the
+    // disk to discard the old blocks.
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     return path;

@@ -400,10 +400,10 @@ void VirtualAdapterDevice::FailDaaStartups(int count)
     m_daa.FailStartups(count);
 }
 
-void VirtualAdapterDevice::SetLineLive(bool live)
+void VirtualAdapterDevice::SetLoopCurrent(uint8_t reading)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_daa.SetLineLive(live);
+    m_daa.SetLoopCurrent(reading);
 }
 
 void VirtualAdapterDevice::UseManualClock(uint64_t startMs)

@@ -75,7 +75,7 @@ public:
     void FailNextGets(int count, int after = 0);
     void SetDaaAnswering(bool answering);   // false: the DAA never answers
     void FailDaaStartups(int count);        // the next soft resets leave it silent
-    void SetLineLive(bool live);            // false: no loop current off-hook
+    void SetLoopCurrent(uint8_t reading);   // register 28 off-hook; 0: a dead line
 
     // Clock: a manual clock that only AdvanceClock moves, or the real one.
     void UseManualClock(uint64_t startMs = 1000000);

@@ -6,9 +6,7 @@ namespace {
 
 constexpr uint8_t kControl1 = 1;
 constexpr uint8_t kSoftReset = 0x80;
-constexpr uint8_t kLoopCurrent = 28;
-// Loop current (register 28) on a live line while off-hook; on-hook it is 0.
-constexpr uint8_t kOffHookLoopCurrent = 22;
+constexpr uint8_t kLoopCurrent = 28; // read-only; 0 while on-hook
 // What the bus reads when no chip drives it.
 constexpr uint8_t kFloatingBus = 0xFF;
 
@@ -55,7 +53,7 @@ uint8_t VirtualDaa::Read(uint8_t reg) const
     if (!Answering())
         return kFloatingBus;
     if (reg == kLoopCurrent)
-        return OffHook() && m_lineLive ? kOffHookLoopCurrent : 0;
+        return OffHook() ? m_loopCurrent : 0;
     return m_registers[reg];
 }
 

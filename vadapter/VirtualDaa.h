@@ -21,11 +21,11 @@ public:
     bool OffHook() const { return Answering() && (m_registers[5] & 0x01) != 0; }
 
     // Test controls: a chip that never answers, one that fails to come out of
-    // its next soft resets (it stays silent until the following one), and a
-    // line that is dead (no loop current even off-hook).
+    // its next soft resets (it stays silent until the following one), and the
+    // loop current register 28 reads while off-hook (0: a dead line).
     void SetAnswering(bool answering) { m_present = answering; }
     void FailStartups(int count) { m_startupFailures = count; }
-    void SetLineLive(bool live) { m_lineLive = live; }
+    void SetLoopCurrent(uint8_t reading) { m_loopCurrent = reading; }
 
     uint8_t Register(uint8_t reg) const { return m_registers[reg]; }
 
@@ -37,7 +37,7 @@ private:
     bool m_present = true;
     bool m_silent = false;
     int m_startupFailures = 0;
-    bool m_lineLive = true;
+    uint8_t m_loopCurrent = 22; // a live line
 };
 
 } // namespace parvane

@@ -67,9 +67,12 @@ TEST_F(FxoTest, HookControlSeizesAndReleasesTheLine)
     EXPECT_TRUE(adapter->IsOffHook());
     EXPECT_EQ(adapter->DaaRegister(17), 0x00);
     EXPECT_EQ(fxo.DaaPstnHook(), 0); // loop current flows
-    adapter->SetLineLive(false);
-    EXPECT_EQ(fxo.DaaPstnHook(), 1); // off-hook on a dead line
-    adapter->SetLineLive(true);
+    adapter->SetLoopCurrent(11);
+    EXPECT_EQ(fxo.DaaPstnHook(), 0);
+    adapter->SetLoopCurrent(10);
+    EXPECT_EQ(fxo.DaaPstnHook(), 1); // too little current for a line in use
+    adapter->SetLoopCurrent(0);
+    EXPECT_EQ(fxo.DaaPstnHook(), 1); // a dead line
 
     EXPECT_EQ(fxo.DaaOnHookMonitor(1), 1);
     EXPECT_EQ(adapter->DaaRegister(5), 0x09);

@@ -29,7 +29,11 @@ bool SlicPlayDialTone() { return Unavailable("SlicPlayDialTone"); }
 bool SlicPlayBusyTone() { return Unavailable("SlicPlayBusyTone"); }
 bool SlicPlayIntpTone(bool) { return Unavailable("SlicPlayIntpTone"); }
 bool SlicStopTone() { return Unavailable("SlicStopTone"); }
-uint8_t SlicDetectDtmfCode() { return Unavailable("SlicDetectDtmfCode") ? 1 : 0; }
+uint8_t SlicDetectDtmfCode()
+{
+    Unavailable("SlicDetectDtmfCode");
+    return 0;
+}
 bool FupDialDtmf(int32_t) { return Unavailable("FupDialDtmf"); }
 bool FupPcmPathSelect(uint8_t) { return Unavailable("FupPcmPathSelect"); }
 bool FupSetPcmFormat(uint8_t) { return Unavailable("FupSetPcmFormat"); }

@@ -117,15 +117,20 @@ bool ApplySerial(const std::string& value, Scenario& scenario, std::string& erro
 
 constexpr uint64_t kLongestInterval = 3600 * 1000; // an hour, in ms
 
-bool ApplyRingDelay(const std::string& value, Scenario& scenario, std::string& error)
+bool ApplyInterval(const std::string& value, uint32_t& ms, std::string& error, const char* expected)
 {
     uint64_t number = 0;
     if (!ParseScenarioNumber(value, kLongestInterval, number)) {
-        error = "expected milliseconds from 0 to 3600000";
+        error = expected;
         return false;
     }
-    scenario.ringDelayMs = static_cast<uint32_t>(number);
+    ms = static_cast<uint32_t>(number);
     return true;
+}
+
+bool ApplyRingDelay(const std::string& value, Scenario& scenario, std::string& error)
+{
+    return ApplyInterval(value, scenario.ringDelayMs, error, "expected milliseconds from 0 to 3600000");
 }
 
 bool ApplyRingCadence(const std::string& value, Scenario& scenario, std::string& error)
@@ -142,13 +147,7 @@ bool ApplyRingCadence(const std::string& value, Scenario& scenario, std::string&
 
 bool ApplyRedial(const std::string& value, Scenario& scenario, std::string& error)
 {
-    uint64_t number = 0;
-    if (!ParseScenarioNumber(value, kLongestInterval, number)) {
-        error = "expected milliseconds from 0 (never) to 3600000";
-        return false;
-    }
-    scenario.redialMs = static_cast<uint32_t>(number);
-    return true;
+    return ApplyInterval(value, scenario.redialMs, error, "expected milliseconds from 0 (never) to 3600000");
 }
 
 std::vector<ScenarioKey>& KeyTable()

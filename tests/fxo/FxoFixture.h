@@ -76,23 +76,16 @@ protected:
         return values;
     }
 
-    std::vector<BusAccess> DaaWrites()
+    std::vector<BusAccess> ChipWrites(BusAccess::Chip chip)
     {
         std::vector<BusAccess> writes;
         for (const auto& access : adapter->BusAccesses())
-            if (access.chip == BusAccess::Chip::Daa && access.write)
+            if (access.chip == chip && access.write)
                 writes.push_back(access);
         return writes;
     }
-
-    std::vector<BusAccess> SlicWrites()
-    {
-        std::vector<BusAccess> writes;
-        for (const auto& access : adapter->BusAccesses())
-            if (access.chip == BusAccess::Chip::Slic && access.write)
-                writes.push_back(access);
-        return writes;
-    }
+    std::vector<BusAccess> DaaWrites() { return ChipWrites(BusAccess::Chip::Daa); }
+    std::vector<BusAccess> SlicWrites() { return ChipWrites(BusAccess::Chip::Slic); }
 
     VirtualAdapterDevice* adapter = nullptr;
     FxoLibraryFile fxo;

@@ -1,0 +1,64 @@
+#pragma once
+// One loaded copy of the tone-detection library, bound by name as the
+// program binds it, for tests that use it only through its nine functions.
+// Detection still running is stopped before the file is unloaded.
+
+#include "platform/DynamicLibrary.h"
+#include "platform/ModuleDir.h"
+
+#include <string>
+#include <type_traits>
+
+namespace parvane::test {
+
+class VexlinLibraryFile {
+public:
+    ~VexlinLibraryFile() { Unload(); }
+
+    // Loads the file from the test program's directory and binds the nine names.
+    bool Load(const std::string& fileName)
+    {
+        if (!m_library.Open(GetModuleDir() + fileName))
+            return false;
+        bool bound = true;
+        auto bind = [&](auto& function, const char* name) {
+            function = m_library.Function<std::remove_reference_t<decltype(function)>>(name);
+            bound = bound && function != nullptr;
+        };
+        bind(VexlinLoad, "VexlinLoad");
+        bind(VexlinUnload, "VexlinUnload");
+        bind(StartVexlin, "StartVexlin");
+        bind(StartVexlin2, "StartVexlin2");
+        bind(StopVexlin, "StopVexlin");
+        bind(GetBusyToneCount, "GetBusyToneCount");
+        bind(GetPerhapsPeriod, "GetPerhapsPeriod");
+        bind(IsBusyToneHappened, "IsBusyToneHappened");
+        bind(SetOnOffTimeForTest, "SetOnOffTimeForTest");
+        return bound;
+    }
+
+    void Unload()
+    {
+        if (StopVexlin)
+            StopVexlin();
+        StopVexlin = nullptr;
+        m_library.Close();
+    }
+    const std::string& LastError() const { return m_library.LastError(); }
+    void* Symbol(const char* name) const { return m_library.Symbol(name); }
+
+    int (*VexlinLoad)(int) = nullptr;
+    int (*VexlinUnload)() = nullptr;
+    int (*StartVexlin)(const char*, int, int, int) = nullptr;
+    int (*StartVexlin2)(const char*, int, int, int, int, int, int) = nullptr;
+    int (*StopVexlin)() = nullptr;
+    int (*GetBusyToneCount)() = nullptr;
+    int (*GetPerhapsPeriod)() = nullptr;
+    int (*IsBusyToneHappened)() = nullptr;
+    int (*SetOnOffTimeForTest)(int, int) = nullptr;
+
+private:
+    DynamicLibrary m_library;
+};
+
+} // namespace parvane::test

@@ -38,9 +38,10 @@ void CadenceTracker::AddFrame(bool tone)
         m_pendingMs = 0;
         return;
     }
-    if (++m_pendingMs < kSettleMs)
+    const int settle = seen == State::Tone ? kToneSettleMs : kSilenceSettleMs;
+    if (++m_pendingMs < settle)
         return;
-    const int64_t changedAt = now - kSettleMs + 1;
+    const int64_t changedAt = now - settle + 1;
     EndSegment(m_state, m_segmentStartMs, changedAt);
     m_state = seen;
     m_segmentStartMs = changedAt;

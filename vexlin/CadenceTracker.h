@@ -2,9 +2,11 @@
 // Turns the per-millisecond tone decisions into tone-on and tone-off
 // segments, pairs them into cycles and judges each cycle's cadence.
 //
-// A change of state counts only once the new state has held for kSettleMs;
-// it is then dated back to where it began, so brief drop-outs inside a tone
-// (or clicks inside a pause) neither split a segment nor shift its edges.
+// A change of state counts only once the new state has held for a while
+// (kToneSettleMs for a tone to begin, kSilenceSettleMs for it to end); it is
+// then dated back to where it began, so brief drop-outs inside a tone (the
+// troughs of an amplitude-modulated one, a burst of noise) or clicks inside
+// a pause neither split a segment nor shift its edges.
 //
 // A cycle is one tone-on segment and the tone-off segment after it; it is
 // complete when the next tone begins. Its period follows the convention of
@@ -37,7 +39,8 @@ struct Cycle {
 
 class CadenceTracker {
 public:
-    static constexpr int kSettleMs = 10;
+    static constexpr int kToneSettleMs = 10;
+    static constexpr int kSilenceSettleMs = 25;
     static constexpr int kShortestSegmentMs = 60;
     static constexpr int kLongestSegmentMs = 5000;
     static constexpr int kCyclesToConfirm = 2;

@@ -137,14 +137,18 @@ ToneFrameAnalyzer::Frame ToneFrameAnalyzer::FinishBlock()
     ++m_blocksDone;
     frame.settled = m_blocksDone > m_windowBlocks + m_lagBlocks;
 
-    if (energy <= 1e-6)
+    if (energy <= 1e-6) {
+        m_toneOn = false;
         return frame;
+    }
     frame.share = toneEnergy / energy;
     const double power = toneEnergy / windowSamples;
     frame.levelDbfs = power > 0 ? 10.0 * std::log10(power / (kFullScale * kFullScale / 2.0)) : -200.0;
     const bool balanced = weakest >= strongest * std::pow(10.0, -kMaximumTwistDb / 10.0);
-    frame.tone = frame.settled && onFrequency && balanced && frame.share >= kMinimumToneShare &&
-                 frame.levelDbfs >= kMinimumLevelDbfs;
+    const double share = m_toneOn ? kHeldToneShare : kMinimumToneShare;
+    const double level = m_toneOn ? kHeldLevelDbfs : kMinimumLevelDbfs;
+    frame.tone = frame.settled && onFrequency && balanced && frame.share >= share && frame.levelDbfs >= level;
+    m_toneOn = frame.tone;
     return frame;
 }
 

@@ -17,6 +17,11 @@
 //   - each component's frequency, measured from how fast the phase of its
 //     coefficient turns, lies within kFrequencyTolerance of the request
 //     (a tone 2 % away passes, one 4 % away does not).
+// Once a tone is on, it stays on down to kHeldToneShare and kHeldLevelDbfs:
+// tones modulated in amplitude (400 Hz x 16 Hz and the like) dip below the
+// thresholds of a starting tone many times a second. The two share
+// thresholds lie either side of one half, so the edges of a tone are found
+// where its energy fills half the window, which keeps tone-on times true.
 
 #include <complex>
 #include <cstddef>
@@ -28,6 +33,8 @@ namespace parvane::vexlin {
 class ToneFrameAnalyzer {
 public:
     static constexpr double kMinimumToneShare = 0.6;
+    static constexpr double kHeldToneShare = 0.35;
+    static constexpr double kHeldLevelDbfs = -60.0;
     static constexpr double kMaximumTwistDb = 10.0;
     static constexpr double kMinimumLevelDbfs = -50.0; // a sine of this peak level, relative to full scale
     static constexpr double kFrequencyTolerance = 0.03;
@@ -76,6 +83,7 @@ private:
     double m_b0 = 1, m_b1 = 0, m_b2 = 0, m_a1 = 0, m_a2 = 0;
     double m_x1 = 0, m_x2 = 0, m_y1 = 0, m_y2 = 0;
 
+    bool m_toneOn = false;         // the last frame held the tone
     int m_inBlock = 0;             // samples in the block being filled
     int64_t m_blockStart = 0;      // index of its first sample in the stream
     int64_t m_blocksDone = 0;

@@ -46,11 +46,11 @@ TEST(CadenceTracker, ShortDropoutsAndClicksNeitherSplitNorShiftSegments)
     Feed(tracker, false, 100);
     for (int cycle = 0; cycle < 3; ++cycle) {
         Feed(tracker, true, 200);
-        Feed(tracker, false, CadenceTracker::kSettleMs - 1); // drop-out inside the tone
-        Feed(tracker, true, 301 - CadenceTracker::kSettleMs);
+        Feed(tracker, false, CadenceTracker::kSilenceSettleMs - 1); // drop-out inside the tone
+        Feed(tracker, true, 301 - CadenceTracker::kSilenceSettleMs);
         Feed(tracker, false, 250);
-        Feed(tracker, true, 5); // click inside the pause
-        Feed(tracker, false, 245);
+        Feed(tracker, true, CadenceTracker::kToneSettleMs - 1); // click inside the pause
+        Feed(tracker, false, 251 - CadenceTracker::kToneSettleMs);
     }
     Feed(tracker, true, 30);
     ASSERT_EQ(tracker.RecentCycles().size(), 3u);
@@ -75,7 +75,7 @@ TEST(CadenceTracker, FoundOnlyAfterTwoMatchingCyclesInARow)
     EXPECT_EQ(tracker.Count(), 3);
     EXPECT_TRUE(tracker.Found());
     // Known once the next tone has held for the settling time.
-    EXPECT_EQ(tracker.FoundAtMs(), 100 + 1000 + 700 + 1000 + 1000 + CadenceTracker::kSettleMs);
+    EXPECT_EQ(tracker.FoundAtMs(), 100 + 1000 + 700 + 1000 + 1000 + CadenceTracker::kToneSettleMs);
 }
 
 TEST(CadenceTracker, LearningCountsEveryCycleThatRepeatsTheOneBefore)

@@ -135,6 +135,10 @@ Signal Cadenced(const BusyTone& tone, const ToneVariant& variant, std::mt19937& 
         double x = 0;
         for (size_t c = 0; c < steps.size(); ++c)
             x += std::sin(phases[c] + steps[c] * n);
+        if (variant.modulationHz > 0) {
+            const double depth = variant.modulationDepth;
+            x *= (1.0 + depth * std::sin(2.0 * kPi * variant.modulationHz * ms / 1000.0)) / (1.0 + depth);
+        }
         signal[n] = amplitude * x;
     }
     if (variant.snrDb < 100) {

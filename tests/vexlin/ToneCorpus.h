@@ -44,6 +44,8 @@ struct ToneVariant {
     double cadenceScale = 1.0;    // 1.08: every segment 8 % long
     int durationMs = 8000;
     int startMs = 0;              // where in the cadence the signal begins
+    double modulationHz = 0;      // amplitude modulation (400 Hz x 16 Hz tones)
+    double modulationDepth = 1.0;
 };
 
 // The tone switched on and off with its cadence. The random source gives the

@@ -213,7 +213,9 @@ bool ParseScenarioNumber(const std::string& text, uint64_t maximum, uint64_t& va
         return false;
     errno = 0;
     char* end = nullptr;
-    const unsigned long long number = std::strtoull(digits.c_str(), &end, 0);
+    // Hexadecimal with 0x, else decimal (a leading 0 is not octal).
+    const bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    const unsigned long long number = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
     if (errno != 0 || end == digits.c_str() || *end != '\0' || number > maximum)
         return false;
     value = number;

@@ -58,7 +58,7 @@ TEST(ScenarioFile, SetsEveryKeyAndIgnoresCommentsAndCase)
                              "\n"
                              "# the caller\n"
                              "[call]\n"
-                             "ring_delay = 0\n"
+                             "ring_delay = 0800\n"
                              "ringcadence = 400, 200,400,2000\n"
                              "redial = 0\n";
     Scenario scenario;
@@ -68,7 +68,7 @@ TEST(ScenarioFile, SetsEveryKeyAndIgnoresCommentsAndCase)
     EXPECT_EQ(scenario.productId, 0x2110);
     EXPECT_EQ(scenario.model, "DuoTarnbox");
     EXPECT_EQ(scenario.serial, (std::array<uint8_t, 6>{0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01}));
-    EXPECT_EQ(scenario.ringDelayMs, 0u);
+    EXPECT_EQ(scenario.ringDelayMs, 800u); // decimal, not octal
     EXPECT_EQ(scenario.ringCadenceMs, (std::vector<uint32_t>{400, 200, 400, 2000}));
     EXPECT_EQ(scenario.redialMs, 0u);
     EXPECT_EQ(scenario.directory, "/tmp/dir/");

@@ -61,11 +61,16 @@ struct WaveIn::Impl final : CaptureSink {
             wake.wait_for(lock, std::chrono::milliseconds(10));
             if (quit)
                 break;
-            std::vector<WaveBuffer*> handBack;
-            if (started)
-                DrainRing(handBack);
-            if (!handBack.empty())
+            // Callbacks queue their buffers again, so keep filling while both
+            // captured samples and queued buffers are there.
+            for (;;) {
+                std::vector<WaveBuffer*> handBack;
+                if (started)
+                    DrainRing(handBack);
+                if (handBack.empty())
+                    break;
                 DeliverData(lock, handBack);
+            }
             while (!requests.empty()) {
                 Request request = std::move(requests.front());
                 requests.pop_front();
@@ -79,19 +84,16 @@ struct WaveIn::Impl final : CaptureSink {
 
     // Moves captured samples into the queued buffers. Buffers that become
     // full leave the queue and are appended to `completed`. With no buffer
-    // queued the samples are dropped, as a device does. Called with the lock.
+    // queued the samples stay in the ring (it drops what does not fit when
+    // it is full). Called with the lock.
     void DrainRing(std::vector<WaveBuffer*>& completed)
     {
-        const size_t channels = format.channels;
         const size_t capacity = ring.size();
         size_t read = ringRead.load(std::memory_order_relaxed);
         const size_t write = ringWrite.load(std::memory_order_acquire);
         while (read < write) {
-            if (queue.empty()) {
-                droppedFrames.fetch_add((write - read) / channels, std::memory_order_relaxed);
-                read = write;
-                break;
-            }
+            if (queue.empty())
+                break; // kept in the ring until a buffer is queued again
             WaveBuffer* buffer = queue.front();
             const size_t wanted = (buffer->bufferLength - buffer->bytesRecorded) / sizeof(int16_t);
             const size_t samples = std::min(wanted, write - read);
@@ -137,7 +139,12 @@ struct WaveIn::Impl final : CaptureSink {
     void HandBack(std::unique_lock<std::mutex>& lock, bool all)
     {
         std::vector<WaveBuffer*> buffers;
-        DrainRing(buffers); // what is still in the ring goes first; the rest is dropped
+        DrainRing(buffers); // what is still in the ring goes first
+        const size_t left = ringWrite.load() - ringRead.load();
+        if (left > 0) {
+            droppedFrames.fetch_add(left / format.channels, std::memory_order_relaxed);
+            ringRead.store(ringWrite.load());
+        }
         while (!queue.empty()) {
             WaveBuffer* buffer = queue.front();
             queue.pop_front();

@@ -87,8 +87,8 @@ public:
     bool IsOpen() const;
     // The backend's text for the last DeviceFailed.
     std::string LastError() const;
-    // Frames lost because the delivery thread fell behind or no buffer was
-    // queued while started.
+    // Frames lost because no buffer was queued for them in time (about two
+    // seconds) or because Stop or Reset discarded them.
     uint64_t DroppedFrames() const;
 
 private:

@@ -1,0 +1,135 @@
+#include "audio/AudioManagerWnd.h"
+
+#include "platform/DebugPrint.h"
+
+#include <QCoreApplication>
+#include <QPaintEvent>
+
+namespace {
+
+class AudioInBlockEvent final : public QEvent {
+public:
+    AudioInBlockEvent(uint64_t serial, const int16_t* samples, int32_t bytes)
+        : QEvent(CAudioManagerWnd::AudioInBlockEventType()), serial(serial), samples(samples), bytes(bytes)
+    {
+    }
+    uint64_t serial;
+    const int16_t* samples;
+    int32_t bytes;
+};
+
+QRect Edges(int left, int top, int right, int bottom)
+{
+    return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+}
+
+} // namespace
+
+QEvent::Type CAudioManagerWnd::AudioInBlockEventType()
+{
+    static const QEvent::Type type =
+        static_cast<QEvent::Type>(QEvent::registerEventType(QEvent::User + kAudioInBlockMessage));
+    return type;
+}
+
+CAudioManagerWnd::Layout CAudioManagerWnd::ComputeLayout(const QRect& rect)
+{
+    const int oldLeft = rect.left();
+    const int oldTop = rect.top();
+    const int oldRight = rect.left() + rect.width();
+    const int oldBottom = rect.top() + rect.height();
+    int left = oldLeft;
+    int right = oldRight;
+    const int top = oldTop + 6;
+    const int remainder = (right - left - 6) % 100;
+    left += remainder / 2;
+    right -= remainder / 2;
+    const int height = oldBottom - oldTop;
+    const int graphHeight = (height - 50) * 2 / 3;
+    const int waveBottom = oldBottom - graphHeight - 34;
+    Layout layout;
+    layout.waveform = Edges(left, top, right, waveBottom);
+    layout.spectrum = Edges(left, waveBottom + 5, right, waveBottom + graphHeight);
+    return layout;
+}
+
+CAudioManagerWnd::CAudioManagerWnd(QWidget* parent) : QWidget(parent) {}
+
+CAudioManagerWnd::~CAudioManagerWnd()
+{
+    if (m_pEngine) {
+        m_pEngine->SetState(CAudioEngine::kStopAll);
+        m_reflect.Analysis().SetTimer(nullptr);
+        m_pEngine.reset(); // clears the current engine when it is this one
+    }
+    // The views are members: they go after this body, with their rulers and strips.
+}
+
+bool CAudioManagerWnd::Create(const QRect& rect, QWidget* parent, int id)
+{
+    setParent(parent);
+    setGeometry(rect);
+    setProperty("controlId", id);
+    m_bCreated = true;
+    show();
+    return true;
+}
+
+void CAudioManagerWnd::SetAnalysisOutput(parvane::AnalysisOutput* output)
+{
+    m_reflect.Analysis().SetOutput(output);
+}
+
+int CAudioManagerWnd::Initialise(int /*direction*/, const QRect& rect)
+{
+    if (!m_bCreated)
+        return 0;
+    // The previous engine is stopped and freed here; blocks it posted and
+    // that are still queued are dropped by their engine serial.
+    if (m_pEngine) {
+        m_pEngine->SetState(CAudioEngine::kStopAll);
+        m_reflect.Analysis().SetTimer(nullptr);
+        m_pEngine.reset();
+    }
+    m_pEngine = std::make_unique<CAudioEngine>(this);
+    SetCurrentAudioEngine(m_pEngine.get());
+
+    const Layout layout = ComputeLayout(rect);
+    if (!m_waveShow.IsCreated()) {
+        m_waveShow.Create(layout.waveform, this, 1000, false);
+        m_reflect.Create(layout.spectrum, this, 1000, false);
+    }
+    m_reflect.Analysis().SetSampleRate(m_pEngine->InputFormat().sampleRate);
+    m_reflect.Analysis().SetTimer(&m_pEngine->Timer());
+    m_reflect.SetScale(0, static_cast<float>(m_pEngine->InputFormat().sampleRate * 0.5 / 100));
+    return 1;
+}
+
+void CAudioManagerWnd::PostAudioInBlock(uint64_t engineSerial, const int16_t* samples, int32_t bytes)
+{
+    QCoreApplication::postEvent(this, new AudioInBlockEvent(engineSerial, samples, bytes));
+}
+
+bool CAudioManagerWnd::event(QEvent* event)
+{
+    if (event->type() == AudioInBlockEventType()) {
+        const auto* block = static_cast<AudioInBlockEvent*>(event);
+        OnAudioInBlock(block->serial, block->samples, block->bytes);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+int CAudioManagerWnd::OnAudioInBlock(uint64_t engineSerial, const int16_t* samples, int32_t bytes)
+{
+    // A block of an engine that has been replaced lies in freed memory.
+    if (!m_pEngine || engineSerial != m_pEngine->Serial())
+        return 1;
+    m_reflect.AnalyseStereoBlock(samples, bytes);
+    return 1;
+}
+
+void CAudioManagerWnd::paintEvent(QPaintEvent*)
+{
+    // The children paint themselves.
+}

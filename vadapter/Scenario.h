@@ -3,6 +3,8 @@
 // EEPROM model name, serial number and the calls that come in. A scenario is
 // a country preset or an INI file (sections [adapter] and [call]).
 
+#include "vadapter/LineAudio.h"
+
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -34,6 +36,10 @@ struct Scenario {
 
     // ---- Further keys of other parts of the adapter add their fields here,
     // ---- each group under a comment naming its section.
+
+    // [call] line audio: answer_delay, tone, level, noise, wav
+    // (vadapter/LineAudio.cpp)
+    LineAudioSettings lineAudio;
 
     Scenario();
 };

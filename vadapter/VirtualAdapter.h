@@ -53,6 +53,29 @@ public:
     virtual uint64_t OffHookSinceMs() = 0;
     // The model name of the scenario (also held in EEPROM words 17 to 26).
     virtual std::string ModelName() = 0;
+
+    // ---- USB audio ----------------------------------------------------------
+    // The adapter's USB audio interface: one input carrying the line audio and
+    // one output, both named AudioDeviceName(). Capture and playback in
+    // platform/ (VirtualAudioBackend) pace themselves and call these.
+
+    // "<model> USB Audio (virtual)", e.g. "Tarnbox USB Audio (virtual)".
+    virtual std::string AudioDeviceName() = 0;
+    // Sample rate of the line audio: 48000 Hz, 16-bit, stereo.
+    static constexpr uint32_t kLineAudioRate = 48000;
+    // Renders `frames` stereo frames of what the answered line carries (the
+    // same on both channels), the first of them `firstFrame` frames after the
+    // line went off-hook; frames before that (negative positions) are
+    // silence. Pure: the same position always gives the same tone (the
+    // noise under it is random). Capture renders silence itself while the
+    // line is on-hook.
+    virtual void RenderLineAudio(int16_t* interleaved, size_t frames, int64_t firstFrame) = 0;
+    // Playback on the adapter's output: a stream opens (any rate, 1 or 2
+    // channels; returns its id), takes frames and closes. Tests see what was
+    // played through VirtualAdapterDevice::Playbacks().
+    virtual int BeginPlayback(uint32_t sampleRate, uint16_t channels) = 0;
+    virtual void PlayAudio(int playback, const int16_t* interleaved, size_t frames) = 0;
+    virtual void EndPlayback(int playback) = 0;
 };
 
 } // namespace parvane

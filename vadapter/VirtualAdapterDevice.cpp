@@ -325,6 +325,8 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     PowerOnLocked();
     m_reports.clear();
     m_bus.clear();
+    m_lineAudio = std::make_shared<const LineAudio>(scenario.lineAudio, scenario.presetBusyTone);
+    m_playbacks.Clear();
 }
 
 bool VirtualAdapterDevice::ResetFromEnvironment(std::string* error)

@@ -5,6 +5,7 @@
 // feature reports it receives. Tests link the library and use the controls
 // below on the same instance the line-device library talks to.
 
+#include "vadapter/LineAudio.h"
 #include "vadapter/Scenario.h"
 #include "vadapter/VirtualAdapter.h"
 #include "vadapter/VirtualCall.h"
@@ -14,6 +15,7 @@
 
 #include <array>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace parvane {
@@ -51,6 +53,15 @@ public:
     bool IsOffHook() override;
     uint64_t OffHookSinceMs() override;
     std::string ModelName() override;
+
+    // ---- VirtualAdapter: USB audio (vadapter/VirtualAdapterAudio.cpp) --------
+    std::string AudioDeviceName() override;
+    void RenderLineAudio(int16_t* interleaved, size_t frames, int64_t firstFrame) override;
+    int BeginPlayback(uint32_t sampleRate, uint16_t channels) override;
+    void PlayAudio(int playback, const int16_t* interleaved, size_t frames) override;
+    void EndPlayback(int playback) override;
+    // What was played to the output, oldest first; Reset empties it.
+    std::vector<PlaybackRecord> Playbacks();
 
     // ---- Test controls ----------------------------------------------------
     // Starts over with this scenario (or the one PARVANE_VIRTUAL_ADAPTER
@@ -132,6 +143,10 @@ private:
     VirtualCall m_call;
     bool m_offHook = false;
     uint64_t m_offHookSince = 0;
+
+    // USB audio: rebuilt from the scenario at Reset.
+    std::shared_ptr<const LineAudio> m_lineAudio;
+    PlaybackLog m_playbacks;
 
     std::vector<ReportRecord> m_reports;
     std::vector<BusAccess> m_bus;

@@ -32,6 +32,7 @@
 //
 // Clearing the lists at Start is the owner's job, not the analysis's.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,9 @@ private:
 
 class MemoryAnalysisOutput final : public AnalysisOutput {
 public:
-    bool analysing = true;
+    // May be flipped from another thread than the one analysing (a run
+    // control thread answering the call while blocks are analysed).
+    std::atomic<bool> analysing{true};
     std::string frequencyLabel = "Frequency";
     std::string frequencyText;
     MemoryAnalysisList frequencies;

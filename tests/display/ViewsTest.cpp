@@ -4,11 +4,13 @@
 #include "display/TimeLine.h"
 #include "display/WaveAllView.h"
 #include "display/WaveShow.h"
+#include "tests/audio/FakeAudioBackend.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QImage>
+#include <QThread>
 
 #include <cmath>
 #include <numbers>
@@ -200,4 +202,53 @@ TEST_F(Views, InitialiseLayoutNarrowsTheFrameToAHundredsWidthPlusSix)
     const auto exact = CAudioManagerWnd::ComputeLayout(QRect(10, 20, 606, 300));
     EXPECT_EQ(exact.spectrum.left(), 10);
     EXPECT_EQ(exact.spectrum.width(), 606);
+}
+
+TEST_F(Views, TheAudioManagerReplacesItsEngineAndAnalysesOnlyTheCurrentOnesBlocks)
+{
+    parvane::test::FakeAudioBackend backend;
+    backend.inputs = {"Tarnbox USB Audio"};
+    parvane::test::ScopedAudioBackends installed({&backend});
+    BlockBytes bytes(32768);
+    QWidget frame;
+    frame.resize(1043, 500);
+    parvane::MemoryAnalysisOutput output;
+    output.frequencyLabel = "Freq";
+
+    auto* manager = new CAudioManagerWnd;
+    EXPECT_EQ(manager->Initialise(6, frame.rect()), 0); // no window yet
+    ASSERT_TRUE(manager->Create(frame.rect(), &frame, 101));
+    manager->SetAnalysisOutput(&output);
+    ASSERT_EQ(manager->Initialise(6, frame.rect()), 1);
+    CAudioEngine* first = CurrentAudioEngine();
+    ASSERT_EQ(first, manager->Engine());
+    EXPECT_TRUE(first->Recorder().IsRecording());
+    EXPECT_EQ(manager->SpectrumView().geometry().left(), 18);
+    EXPECT_FLOAT_EQ(manager->SpectrumView().Ruler()->Range(), 24000);
+
+    std::vector<int16_t> tone(8192 * 2);
+    for (int i = 0; i < 8192; ++i)
+        tone[2 * i] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 450 * i / 48000.0));
+    backend.Capture(tone);
+    for (int wait = 0; wait < 500 && output.frequencies.GetCount() == 0; ++wait) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    EXPECT_EQ(output.frequencies.Texts(), std::vector<std::string>{"451 Hz"});
+
+    // A second Start: a new engine, the old one stopped and gone, and a
+    // block it had posted is dropped.
+    const uint64_t firstSerial = first->Serial();
+    ASSERT_EQ(manager->Initialise(6, frame.rect()), 1);
+    EXPECT_NE(CurrentAudioEngine()->Serial(), firstSerial);
+    EXPECT_EQ(backend.captureOpens.load(), 2);
+    manager->PostAudioInBlock(firstSerial, tone.data(), 32768);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(output.frequencies.GetItemData(0), 1);
+    manager->PostAudioInBlock(CurrentAudioEngine()->Serial(), tone.data(), 32768);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(output.frequencies.GetItemData(0), 2);
+
+    delete manager;
+    EXPECT_EQ(CurrentAudioEngine(), nullptr);
 }

@@ -166,6 +166,24 @@ struct WaveIn::Impl final : CaptureSink {
         idle.wait(lock, [&] { return doneSequence >= sequence || quit; });
     }
 
+    // Stop (all == false: hands back the buffer being filled, only when
+    // started) and Reset (all == true: every queued buffer, always).
+    WaveResult Halt(bool all)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!open)
+                return WaveResult::InvalidHandle;
+        }
+        StopStream();
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!all && !started)
+            return WaveResult::Ok;
+        started = false;
+        HandBack(lock, all);
+        return WaveResult::Ok;
+    }
+
     void StopStream()
     {
         accepting.store(false, std::memory_order_release);
@@ -328,34 +346,12 @@ WaveResult WaveIn::Start()
 
 WaveResult WaveIn::Stop()
 {
-    Impl& d = *m_impl;
-    {
-        std::lock_guard<std::mutex> lock(d.mutex);
-        if (!d.open)
-            return WaveResult::InvalidHandle;
-    }
-    d.StopStream();
-    std::unique_lock<std::mutex> lock(d.mutex);
-    if (!d.started)
-        return WaveResult::Ok;
-    d.started = false;
-    d.HandBack(lock, false);
-    return WaveResult::Ok;
+    return m_impl->Halt(false);
 }
 
 WaveResult WaveIn::Reset()
 {
-    Impl& d = *m_impl;
-    {
-        std::lock_guard<std::mutex> lock(d.mutex);
-        if (!d.open)
-            return WaveResult::InvalidHandle;
-    }
-    d.StopStream();
-    std::unique_lock<std::mutex> lock(d.mutex);
-    d.started = false;
-    d.HandBack(lock, true);
-    return WaveResult::Ok;
+    return m_impl->Halt(true);
 }
 
 WaveResult WaveIn::Close()

@@ -102,6 +102,27 @@ struct WavePlayer::Impl {
         return kWavePlayOk;
     }
 
+    // Checks that a file is open and idle, opens the device and marks the
+    // player playing; nullptr with the error in `code` otherwise. Called with
+    // the lock.
+    std::unique_ptr<PlaybackStream> BeginPlay(int deviceId, int* code)
+    {
+        if (file == nullptr) {
+            *code = Fail(kWavePlayNotOpen, "");
+            return nullptr;
+        }
+        if (playing.load() || thread.joinable()) {
+            *code = Fail(kWavePlayBusy, "");
+            return nullptr;
+        }
+        auto stream = OpenDevice(deviceId, code);
+        if (stream) {
+            stop = false;
+            playing = true;
+        }
+        return stream;
+    }
+
     std::unique_ptr<PlaybackStream> OpenDevice(int deviceId, int* code)
     {
         const int outputs = static_cast<int>(AudioOutputDeviceNames().size());
@@ -157,16 +178,10 @@ int WavePlayer::Play(int deviceId, Completion completion)
 {
     Impl& d = *m_impl;
     std::lock_guard<std::mutex> lock(d.mutex);
-    if (d.file == nullptr)
-        return d.Fail(kWavePlayNotOpen, "");
-    if (d.playing.load() || d.thread.joinable())
-        return d.Fail(kWavePlayBusy, "");
     int code = kWavePlayOk;
-    std::shared_ptr<PlaybackStream> stream = d.OpenDevice(deviceId, &code);
+    std::shared_ptr<PlaybackStream> stream = d.BeginPlay(deviceId, &code);
     if (!stream)
         return code;
-    d.stop = false;
-    d.playing = true;
     d.thread = std::thread([&d, stream, completion = std::move(completion)] {
         const int result = d.PlayAll(*stream);
         d.playing = false;
@@ -182,16 +197,10 @@ int WavePlayer::PlaySync(int deviceId)
     std::unique_ptr<PlaybackStream> stream;
     {
         std::lock_guard<std::mutex> lock(d.mutex);
-        if (d.file == nullptr)
-            return d.Fail(kWavePlayNotOpen, "");
-        if (d.playing.load() || d.thread.joinable())
-            return d.Fail(kWavePlayBusy, "");
         int code = kWavePlayOk;
-        stream = d.OpenDevice(deviceId, &code);
+        stream = d.BeginPlay(deviceId, &code);
         if (!stream)
             return code;
-        d.stop = false;
-        d.playing = true;
     }
     const int result = d.PlayAll(*stream);
     d.playing = false;

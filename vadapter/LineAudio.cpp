@@ -311,24 +311,25 @@ bool ApplyTone(const std::string& value, Scenario& scenario, std::string& error)
     return true;
 }
 
-bool ApplyLevel(const std::string& value, Scenario& scenario, std::string& error)
+bool ParseLevel(const std::string& value, double& level, std::string& error)
 {
-    double level = 0;
     if (!ParseDecibels(value, level) || level > 0 || level < -120) {
         error = "expected dBFS from -120 to 0";
         return false;
     }
-    scenario.lineAudio.levelDbfs = level;
     return true;
+}
+
+bool ApplyLevel(const std::string& value, Scenario& scenario, std::string& error)
+{
+    return ParseLevel(value, scenario.lineAudio.levelDbfs, error);
 }
 
 bool ApplyNoise(const std::string& value, Scenario& scenario, std::string& error)
 {
     double level = 0;
-    if (!ParseDecibels(value, level) || level > 0 || level < -120) {
-        error = "expected dBFS from -120 to 0";
+    if (!ParseLevel(value, level, error))
         return false;
-    }
     scenario.lineAudio.noiseDbfs = level;
     return true;
 }

@@ -48,17 +48,24 @@ QImage Rendered(QWidget& widget)
 
 class Views : public ::testing::Test {
 protected:
-    void SetUp() override { App(); }
+    void SetUp() override { parent.resize(700, 400); }
+    // Creates a view 606 pixels wide for 32 KiB blocks, on the spectrum
+    // scale of 48000 Hz.
+    void Place(CWaveShow& view)
+    {
+        ASSERT_TRUE(view.Create(QRect(0, 0, 606, 232), &parent, 1000));
+        view.SetScale(0, 48000 * 0.5f / 100);
+    }
+
+    QApplication& app = App(); // before any widget
+    BlockBytes bytes{32768};
+    QWidget parent;
 };
 
 TEST_F(Views, A606PixelSpectrumViewFor32KiBlocksHas40point96BinsAnd6point06PixelsABar)
 {
-    BlockBytes bytes(32768);
-    QWidget parent;
-    parent.resize(700, 400);
     CReflect view;
-    ASSERT_TRUE(view.Create(QRect(0, 0, 606, 232), &parent, 1000));
-    view.SetScale(0, 48000 * 0.5f / 100);
+    Place(view);
     EXPECT_EQ(view.FramesPerBlock(), 8192);
     EXPECT_EQ(view.Channels(), 2);
     EXPECT_EQ(view.DrawingWidth(), 606);
@@ -76,11 +83,8 @@ TEST_F(Views, A606PixelSpectrumViewFor32KiBlocksHas40point96BinsAnd6point06Pixel
 
 TEST_F(Views, TheGridOfA606PixelDrawingHasDottedVerticalLinesEvery12Pixels)
 {
-    BlockBytes bytes(32768);
-    QWidget parent;
-    parent.resize(700, 400);
     CWaveShow view;
-    ASSERT_TRUE(view.Create(QRect(0, 0, 606, 232), &parent, 1000));
+    Place(view);
     parent.show();
     const QImage image = Rendered(view);
     const int height = view.DrawingRect().height();
@@ -109,12 +113,8 @@ TEST_F(Views, TheGridOfA606PixelDrawingHasDottedVerticalLinesEvery12Pixels)
 
 TEST_F(Views, TheRulerLabelsRunFrom0To2400InStepsOf240At48000Hz)
 {
-    BlockBytes bytes(32768);
-    QWidget parent;
-    parent.resize(700, 400);
     CReflect view;
-    ASSERT_TRUE(view.Create(QRect(0, 0, 606, 232), &parent, 1000));
-    view.SetScale(0, 48000 * 0.5f / 100);
+    Place(view);
     const CTimeLine& ruler = *view.Ruler();
     EXPECT_FLOAT_EQ(ruler.Range(), 24000);
     EXPECT_FLOAT_EQ(ruler.Unit(), 240);
@@ -151,12 +151,8 @@ TEST_F(Views, TheRulerLabelsRunFrom0To2400InStepsOf240At48000Hz)
 
 TEST_F(Views, SpectrumBarsAreDrawnOverAFreshCopyOfTheGrid)
 {
-    BlockBytes bytes(32768);
-    QWidget parent;
-    parent.resize(700, 400);
     CReflect view;
-    ASSERT_TRUE(view.Create(QRect(0, 0, 606, 232), &parent, 1000));
-    view.SetScale(0, 48000 * 0.5f / 100);
+    Place(view);
     parvane::MemoryAnalysisOutput output;
     output.frequencyLabel = "Freq";
     view.Analysis().SetOutput(&output);
@@ -209,7 +205,6 @@ TEST_F(Views, TheAudioManagerReplacesItsEngineAndAnalysesOnlyTheCurrentOnesBlock
     parvane::test::FakeAudioBackend backend;
     backend.inputs = {"Tarnbox USB Audio"};
     parvane::test::ScopedAudioBackends installed({&backend});
-    BlockBytes bytes(32768);
     QWidget frame;
     frame.resize(1043, 500);
     parvane::MemoryAnalysisOutput output;

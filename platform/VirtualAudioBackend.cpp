@@ -1,5 +1,6 @@
 #include "platform/VirtualAudioBackend.h"
 
+#include "platform/DebugPrint.h"
 #include "platform/VirtualAdapterLink.h"
 #include "vadapter/VirtualAdapter.h"
 
@@ -71,6 +72,15 @@ private:
                 continue;
             }
             const size_t frames = static_cast<size_t>(std::min<uint64_t>(due - m_produced, kLargestChunkFrames));
+            if (m_adapter->Enumerate().empty()) {
+                // Unplugged: its USB audio is gone, nothing arrives.
+                if (!m_unplugged)
+                    DebugPrint("Virtual adapter audio: the adapter is unplugged; capture receives nothing");
+                m_unplugged = true;
+                m_produced += frames;
+                continue;
+            }
+            m_unplugged = false;
             if (m_adapter->IsOffHook()) {
                 const auto since = static_cast<int64_t>(m_adapter->OffHookSinceMs());
                 const int64_t first = static_cast<int64_t>(m_produced) +
@@ -95,6 +105,7 @@ private:
     CaptureSink* m_sink;
     uint64_t m_startMs = 0;
     uint64_t m_produced = 0;
+    bool m_unplugged = false;
     std::atomic<bool> m_running{false};
     std::thread m_thread;
 };
@@ -179,8 +190,8 @@ private:
     static std::vector<std::string> Names()
     {
         VirtualAdapter* adapter = ChosenVirtualAdapter();
-        if (adapter == nullptr)
-            return {};
+        if (adapter == nullptr || adapter->Enumerate().empty())
+            return {}; // an unplugged adapter has no USB audio either
         return {adapter->AudioDeviceName()};
     }
 };

@@ -276,6 +276,20 @@ TEST(VirtualAudioDevice, PacedByTheAdaptersClockSilentOnHookLineAudioOffHook)
     ASSERT_TRUE(blocks.WaitFor(12));
     adapter.AdvanceClock(300); // 300 ms of the 350 ms tone
     ASSERT_TRUE(blocks.WaitFor(15));
+
+    // Unplugged, the adapter's audio is gone: nothing arrives, and it is no
+    // longer listed; plugged again, capture goes on.
+    adapter.Unplug();
+    EXPECT_EQ(FindAudioInputDevice("Tarnbox"), AudioInputDeviceNames().empty() ? -2 : -1);
+    adapter.AdvanceClock(500);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+        std::lock_guard<std::mutex> lock(blocks.mutex);
+        EXPECT_EQ(blocks.full.size(), 15u);
+    }
+    adapter.Replug();
+    adapter.AdvanceClock(100);
+    ASSERT_TRUE(blocks.WaitFor(16));
     device.Reset();
     device.Close();
 
@@ -292,7 +306,6 @@ TEST(VirtualAudioDevice, PacedByTheAdaptersClockSilentOnHookLineAudioOffHook)
     const double step = 2 * std::numbers::pi * 450 / 48000;
     const double expected = 3277 * std::sin(std::asin(std::clamp(a[2 * 4799] / 3277.0, -1.0, 1.0)) + step);
     EXPECT_LT(std::abs(std::abs(b[0]) - std::abs(expected)), 200);
-    line.OnHook();
 }
 
 TEST(VirtualAudioDevice, RealTimeCaptureFindsTheChineseBusyToneAt451Hz)

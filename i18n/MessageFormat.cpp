@@ -65,22 +65,22 @@ Directive Parse(std::string_view format, size_t start)
 
 std::string FormatOne(const Directive& directive, int argument)
 {
-    std::string spec = "%";
+    std::string conversion = "%";
     for (const char flag : directive.flags)
         if (flag != '\'') // grouping depends on the locale; not worth it here
-            spec += flag;
+            conversion += flag;
     if (directive.width >= 0)
-        spec += std::to_string(directive.width);
+        conversion += std::to_string(directive.width);
     if (directive.precision >= 0)
-        spec += "." + std::to_string(directive.precision);
+        conversion += "." + std::to_string(directive.precision);
     char buffer[2 * kMaxWidth + 64];
     if (directive.type == 'd' || directive.type == 'i') {
-        spec += "lld";
-        std::snprintf(buffer, sizeof(buffer), spec.c_str(), static_cast<long long>(argument));
+        conversion += "lld";
+        std::snprintf(buffer, sizeof(buffer), conversion.c_str(), static_cast<long long>(argument));
     } else {
-        spec += "ll";
-        spec += directive.type;
-        std::snprintf(buffer, sizeof(buffer), spec.c_str(),
+        conversion += "ll";
+        conversion += directive.type;
+        std::snprintf(buffer, sizeof(buffer), conversion.c_str(),
                       static_cast<unsigned long long>(static_cast<uint32_t>(argument)));
     }
     return buffer;

@@ -1,0 +1,40 @@
+#include "app/HeadlessCapture.h"
+
+namespace parvane {
+
+HeadlessCapture::HeadlessCapture()
+    : m_receiver([this](const int16_t* samples, int32_t bytes) { m_analysis.AnalyseStereoBlock(samples, bytes); })
+{
+}
+
+HeadlessCapture::~HeadlessCapture()
+{
+    StopCapture();
+    if (CurrentAudioEngine() == m_engine.get())
+        SetCurrentAudioEngine(nullptr);
+}
+
+void HeadlessCapture::StartCapture()
+{
+    // The previous engine was stopped by StopCapture; it goes now, and the
+    // new one becomes the current engine (its blocks are the only ones the
+    // receiver still takes).
+    if (m_engine)
+        m_engine->SetState(CAudioEngine::kStopAll);
+    m_receiver.WaitIdle();
+    m_engine.reset();
+    m_engine = std::make_unique<CAudioEngine>(&m_receiver);
+    SetCurrentAudioEngine(m_engine.get());
+    m_analysis.SetSampleRate(m_engine->InputFormat().sampleRate);
+    m_analysis.SetTimer(&m_engine->Timer());
+}
+
+void HeadlessCapture::StopCapture()
+{
+    if (!m_engine)
+        return;
+    m_engine->SetState(CAudioEngine::kStopInput);
+    m_receiver.WaitIdle();
+}
+
+} // namespace parvane

@@ -1,0 +1,328 @@
+#include "app/RunControl.h"
+
+#include "app/WaveBoxPlayback.h"
+#include "audio/AudioGlobals.h"
+#include "device/DeviceOper.h"
+#include "i18n/AudioDeviceName.h"
+#include "i18n/MessageFormat.h"
+#include "i18n/MultiLanguage.h"
+#include "platform/DebugPrint.h"
+#include "platform/ModuleDir.h"
+#include "platform/Tick.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <thread>
+
+namespace parvane {
+
+std::string AnalyzeBufferText(int bytes)
+{
+    char text[32];
+    if (bytes >= 1024)
+        std::snprintf(text, sizeof text, "%ldK", static_cast<long>(bytes / 1024));
+    else
+        std::snprintf(text, sizeof text, "%ldB", static_cast<long>(bytes));
+    return text;
+}
+
+int ParseLeadingInteger(const std::string& text)
+{
+    const std::string head = text.substr(0, 200);
+    errno = 0;
+    const long long value = std::strtoll(head.c_str(), nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+RunControl::RunControl(CDeviceOper& device, CMultiLanguage& language, RunPanel& panel, RunTimers& timers,
+                       AnalysisCapture& capture)
+    : m_device(device), m_language(language), m_panel(panel), m_timers(timers), m_capture(capture),
+      m_sleep(&SleepMs)
+{
+}
+
+RunControl::~RunControl()
+{
+    Shutdown();
+}
+
+// ---- Start ------------------------------------------------------------------------
+
+bool RunControl::Start()
+{
+    DebugPrint("Click start button");
+    const RunMode mode = Mode();
+    if (mode == RunMode::Analyze) {
+        int index = m_panel.AnalyzeBufferIndex();
+        if (index < 0 || index >= static_cast<int>(std::size(kAnalyzeBufferSizes)))
+            index = kDefaultAnalyzeBufferIndex;
+        CaptureBlockBytes = kAnalyzeBufferSizes[index];
+        m_panel.FrequencyList().ResetContent();
+        m_panel.ChangeLog().ResetContent();
+        m_panel.CountList().ResetContent();
+        m_panel.SetStatusText("");
+        EndPreviousWorker();
+        PrimeLine();
+        m_capture.StartCapture();
+        m_panel.SetRunButtons(false, true);
+        if (m_panel.AutoStopChecked())
+            m_timers.SetTimer(RunTimers::kAutoStopTimer, kAutoStopMs);
+        m_bIsWorking = 1;
+        m_bAnalysing = 0;
+        return true;
+    }
+
+    if (mode == RunMode::GetPeriod) {
+        if (m_panel.InputText(RunInput::Frequency1).empty() || m_panel.InputText(RunInput::Frequency2).empty()) {
+            m_panel.ShowMessage(m_language.GetMessageText(kMessageGetPeriodInputs));
+            return false;
+        }
+    } else {
+        for (RunInput input : {RunInput::Frequency1, RunInput::Frequency2, RunInput::OnPeriod, RunInput::OffPeriod}) {
+            if (m_panel.InputText(input).empty()) {
+                m_panel.ShowMessage(m_language.GetMessageText(kMessageVerifyInputs));
+                return false;
+            }
+        }
+    }
+    m_panel.SetStatusText("");
+    EndPreviousWorker();
+    PrimeLine();
+    m_panel.SetRunButtons(false, true);
+    m_bIsWorking = 1;
+    m_bAnalysing = 0;
+    return true;
+}
+
+void RunControl::PrimeLine()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_playMutex);
+        m_bPlayDone = false;
+    }
+    CWaveBox* box = PlayWaveWithWaveBox(GetAudioDeviceName(), GetModuleDir() + "null.wav", this);
+    {
+        std::unique_lock<std::mutex> lock(m_playMutex);
+        if (m_playCondition.wait_for(lock, std::chrono::milliseconds(kPlayDoneWaitMs), [this] { return m_bPlayDone; }))
+            m_bPlayDone = false; // auto-reset: the wait consumed the signal
+    }
+    StopPlayWaveWithWaveBox(box);
+    m_sleep(kAfterPrimingMs);
+}
+
+void RunControl::OnPlayNotify(int status, long param)
+{
+    DebugPrint("*********MM_MCINOTIFY happend!(lParam=%ld)************* ", param);
+    switch (status) {
+    case 4:
+        DebugPrint("play status:MCI_NOTIFY_ABORTED, so IVR play finish");
+        break;
+    case 8:
+        DebugPrint("play status:MCI_NOTIFY_FAILURE, so IVR play failed");
+        break;
+    case 2:
+        DebugPrint("play status:MCI_NOTIFY_SUPERSEDED, so IVR play failed");
+        break;
+    case 1:
+        DebugPrint("play status: MCI_NOTIFY_SUCCESSFUL, so IVR play finish\n");
+        break;
+    default:
+        break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_playMutex);
+        m_bPlayDone = true;
+    }
+    m_playCondition.notify_all();
+}
+
+// ---- answering ------------------------------------------------------------------------
+
+void RunControl::RequestAnswer(uint32_t delayMs)
+{
+    m_timers.SetTimer(RunTimers::kAnswerTimer, delayMs);
+}
+
+void RunControl::OnTimer(int id)
+{
+    if (id == RunTimers::kAutoStopTimer) {
+        m_timers.KillTimer(RunTimers::kAutoStopTimer);
+        Stop();
+        return;
+    }
+    if (id != RunTimers::kAnswerTimer)
+        return;
+    m_timers.KillTimer(RunTimers::kAnswerTimer);
+    if (m_bIsWorking == 1) {
+        Answer();
+    } else if (m_device.m_bPstnRing != 0) {
+        // A ring that arrived before Start: look again shortly, so that a run
+        // armed while it still rings is answered at once.
+        m_timers.SetTimer(RunTimers::kAnswerTimer, AnswerRequester::kAnswerRetryMs);
+    }
+}
+
+void RunControl::Answer()
+{
+    DebugPrint("Start analyze...");
+    m_device.Binding().DaaSetOffhook();
+    m_device.m_bLineAnswered = 1;
+    m_device.SetLedMode(LED_MODE_ON);
+    m_sleep(kAnswerSettleMs);
+    m_bAnalysing = 1;
+    if (Mode() != RunMode::Analyze)
+        StartWorker();
+}
+
+void RunControl::StartWorker()
+{
+    uint64_t run = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        // One worker per run: a second answer of the same run starts none.
+        if (m_workerRun == m_run)
+            return;
+        run = m_run;
+        m_workerRun = run;
+        ++m_nLiveWorkers;
+    }
+    try {
+        std::thread(VexlinThread, &m_device, this, run).detach();
+    } catch (const std::system_error& error) {
+        // As with a thread that could not be created: nothing is reported
+        // to the operator.
+        DebugPrint("VexlinThread could not be started: %s", error.what());
+        WorkerEnded();
+    }
+}
+
+// ---- Stop -------------------------------------------------------------------------------
+
+void RunControl::Stop()
+{
+    DebugPrint("Click stop button");
+    m_device.Binding().DaaSetOnhook();
+    m_device.m_bLineAnswered = 0;
+    m_capture.StopCapture();
+    m_panel.SetRunButtons(true, false);
+    // A pending auto-stop belongs to the run that ends here; left armed it
+    // would stop a later run and show a second message.
+    m_timers.KillTimer(RunTimers::kAutoStopTimer);
+    EndRun();
+    m_panel.ShowMessage(m_language.GetMessageText(Mode() == RunMode::Analyze ? kMessageAnalyzeStopped
+                                                                             : kMessageDetectionStopped));
+}
+
+void RunControl::EndRun()
+{
+    m_bIsWorking = 0;
+    m_bAnalysing = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        ++m_run;
+    }
+    m_runChanged.notify_all();
+}
+
+void RunControl::Shutdown()
+{
+    m_timers.KillTimer(RunTimers::kAutoStopTimer);
+    m_timers.KillTimer(RunTimers::kAnswerTimer);
+    EndRun();
+    WaitForWorkers(kWorkerEndWaitMs);
+}
+
+void RunControl::EndPreviousWorker()
+{
+    // The worker of the previous run was woken by Stop; it stops detection
+    // and releases the line within moments. The new run must not be answered
+    // before that, or the late release would hang its call up.
+    if (!WaitForWorkers(kWorkerEndWaitMs))
+        DebugPrint("The verification worker of the previous run has not ended yet");
+}
+
+// ---- the worker's side ----------------------------------------------------------------
+
+bool RunControl::RunStillCurrent(uint64_t run) const
+{
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    return m_bIsWorking.load() == 1 && m_run == run;
+}
+
+void RunControl::WaitWhileRunCurrent(uint64_t run, uint32_t milliseconds)
+{
+    std::unique_lock<std::mutex> lock(m_runMutex);
+    m_runChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return m_run != run; });
+}
+
+void RunControl::WriteStatus(uint64_t run, const std::string& text)
+{
+    // Under the run lock, so that a worker whose run has just ended cannot
+    // write over the status line of the next one.
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    if (m_run == run)
+        m_panel.SetStatusText(text);
+}
+
+void RunControl::WorkerEnded()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        --m_nLiveWorkers;
+    }
+    m_runChanged.notify_all();
+}
+
+int RunControl::LiveWorkers() const
+{
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    return m_nLiveWorkers;
+}
+
+bool RunControl::WaitForWorkers(uint32_t timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_runMutex);
+    return m_runChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_nLiveWorkers == 0; });
+}
+
+// ---- AnalysisOutput -------------------------------------------------------------------
+
+void RunControl::SetFrequencyLabel(const std::string& label)
+{
+    std::lock_guard<std::mutex> lock(m_labelMutex);
+    m_strFreqLabel = label;
+}
+
+std::string RunControl::FrequencyLabel() const
+{
+    std::lock_guard<std::mutex> lock(m_labelMutex);
+    return m_strFreqLabel;
+}
+
+AnalysisList& RunControl::FrequencyList()
+{
+    return m_panel.FrequencyList();
+}
+
+AnalysisList& RunControl::CountList()
+{
+    return m_panel.CountList();
+}
+
+AnalysisList& RunControl::ChangeLog()
+{
+    return m_panel.ChangeLog();
+}
+
+void RunControl::SetFrequencyText(const std::string& text)
+{
+    m_panel.SetFrequencyText(text);
+}
+
+} // namespace parvane

@@ -1,0 +1,232 @@
+#pragma once
+// RunControl: what an analysis run decides, free of any toolkit. The main
+// dialog maps its buttons, timers and controls onto it; the headless front
+// end drives the same object from its own loop.
+//
+// A run is armed with Start and ended with Stop. Between the two the device
+// thread watches the line; when it confirms a ring it asks for the answer
+// (RequestAnswer, any thread), which arms the answer timer; when that timer
+// expires (OnTimer on the control thread) the line is taken off-hook and,
+// depending on the mode,
+//   Analyze:            the spectrum analysis starts writing the result lists
+//                       (it reads IsAnalysing() and writes through this
+//                       object's AnalysisOutput side);
+//   Verify, Get Period: the verification worker (VexlinThread) starts; it
+//                       writes the status line once a second until the run
+//                       ends, then stops detection and releases the line.
+//
+// Threads: Start, Stop, SelectMode, OnTimer and the AnalysisOutput calls run
+// on the control thread (the dialog's thread, or the headless loop's; the
+// headless analysis thread only while a run is analysed). RequestAnswer and
+// OnPlayNotify may come from any thread. The flags are atomics that only the
+// control thread writes.
+//
+// Typical wiring (the dialog does the same with Qt pieces):
+//   RunControl run(device, language, panel, timers, capture);
+//   device.SetAnswerRequester(&run);
+//   timers' expiry  -> run.OnTimer(id)
+//   analysis.SetOutput(&run);
+//   mode buttons    -> run.SelectMode(...); Start -> run.Start(); Stop -> run.Stop()
+
+#include "app/RunTimers.h"
+#include "audio/AnalysisOutput.h"
+#include "device/AnswerRequester.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+class CDeviceOper;
+class CMultiLanguage;
+
+namespace parvane {
+
+enum class RunMode { Analyze, Verify, GetPeriod };
+
+// The operator's figures: Freq 1 and Freq 2 in Hz, On Period and Off Period
+// in milliseconds.
+enum class RunInput { Frequency1, Frequency2, OnPeriod, OffPeriod };
+
+// The controls a run reads and writes, supplied by the front end.
+class RunPanel {
+public:
+    virtual ~RunPanel() = default;
+
+    // ---- control thread ----
+    virtual void SetRunButtons(bool startEnabled, bool stopEnabled) = 0;
+    // Shows a message and returns when the operator has closed it.
+    virtual void ShowMessage(const std::string& text) = 0;
+    virtual bool AutoStopChecked() const = 0;
+    // Index into kAnalyzeBufferSizes of the chosen block size.
+    virtual int AnalyzeBufferIndex() const = 0;
+    // The result controls (the dialog's lists 1022, 1024, 1023 and label 1018).
+    virtual AnalysisList& FrequencyList() = 0;
+    virtual AnalysisList& CountList() = 0;
+    virtual AnalysisList& ChangeLog() = 0;
+    virtual void SetFrequencyText(const std::string& text) = 0;
+
+    // ---- any thread (the verification worker calls these) ----
+    virtual std::string InputText(RunInput input) const = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+};
+
+// The audio engine as far as a run needs it. The dialog hosts it in the
+// audio manager window; the headless front end in HeadlessCapture.
+class AnalysisCapture {
+public:
+    virtual ~AnalysisCapture() = default;
+    // Called at every Analyze start, after CaptureBlockBytes is set: a new
+    // engine that captures at once (the host is created on first use).
+    virtual void StartCapture() = 0;
+    // Stops the current engine's capture, when there is one.
+    virtual void StopCapture() = 0;
+};
+
+// The analysis block sizes offered, in bytes, in the order of the Analyze
+// Buf choices; index 1 (32768) is the default.
+inline constexpr int kAnalyzeBufferSizes[8] = {65536, 32768, 16384, 8192, 4096, 2048, 1024, 512};
+inline constexpr int kDefaultAnalyzeBufferIndex = 1;
+
+// "64K", ..., "1K", "512B".
+std::string AnalyzeBufferText(int bytes);
+
+class RunControl final : public AnswerRequester, public AnalysisOutput {
+public:
+    // Messages of the language pack used here (MESSAGE_<n>).
+    enum Message : int {
+        kMessageAnalyzeStopped = 0,
+        kMessageDetectionStopped = 1,
+        kMessageGetPeriodInputs = 2,
+        kMessageVerifyInputs = 3,
+        kMessageToneWithPeriod = 4,
+        kMessageToneMatches = 5,
+        kMessageNoToneYet = 6,
+    };
+
+    static constexpr uint32_t kAutoStopMs = 15000;
+    // Waits of the answer and the priming playback (on the control thread).
+    static constexpr uint32_t kAnswerSettleMs = 1000;
+    static constexpr uint32_t kPlayDoneWaitMs = 1000;
+    static constexpr uint32_t kAfterPrimingMs = 200;
+    // A busy tone is reported as found from this count on.
+    static constexpr int kFoundCount = 10;
+    // How long a new run waits for the worker of the previous run to have
+    // stopped detection and released the line.
+    static constexpr uint32_t kWorkerEndWaitMs = 3000;
+
+    RunControl(CDeviceOper& device, CMultiLanguage& language, RunPanel& panel, RunTimers& timers,
+               AnalysisCapture& capture);
+    // Ends the run's worker (stop detection, release the line) and waits for it.
+    ~RunControl() override;
+
+    RunControl(const RunControl&) = delete;
+    RunControl& operator=(const RunControl&) = delete;
+
+    // ---- control thread -------------------------------------------------------
+    // Selects the mode used by the next decisions (the checked radio button).
+    void SelectMode(RunMode mode) { m_mode = mode; }
+    RunMode Mode() const { return m_mode.load(); }
+
+    // Start: checks the inputs (messages 2 and 3), primes the line, starts
+    // capture in Analyze Mode and arms the run. True when the run is armed.
+    bool Start();
+    // Stop: releases the line, stops capture, ends the run and shows
+    // message 0 (Analyze Mode) or 1.
+    void Stop();
+    // Expiry of timer 1 (auto-stop) or 2 (answer).
+    void OnTimer(int id);
+    // Ends a run without a message, for teardown: kills both timers, clears
+    // the flags and waits for the worker to finish.
+    void Shutdown();
+
+    // The saved caption of the current-frequency label (m_strFreqLabel).
+    void SetFrequencyLabel(const std::string& label);
+
+    // ---- any thread -------------------------------------------------------------
+    // AnswerRequester: arms the answer timer.
+    void RequestAnswer(uint32_t delayMs) override;
+    // Completion notice of the priming playback; status as MCI reports it
+    // (1 successful, 2 superseded, 4 aborted, 8 failure). Wakes Start.
+    void OnPlayNotify(int status, long param);
+
+    // AnalysisOutput (the spectrum analysis's thread).
+    bool IsAnalysing() const override { return m_bAnalysing.load() != 0; }
+    std::string FrequencyLabel() const override;
+    AnalysisList& FrequencyList() override;
+    AnalysisList& CountList() override;
+    AnalysisList& ChangeLog() override;
+    void SetFrequencyText(const std::string& text) override;
+
+    // Verification workers still running.
+    int LiveWorkers() const;
+    // Waits up to timeoutMs for all workers to end; true when none is left.
+    bool WaitForWorkers(uint32_t timeoutMs);
+
+    // The waits on the control thread (1000 ms after answering, 200 ms after
+    // priming); tests may shorten them.
+    void SetSleepForTest(std::function<void(uint32_t)> sleep) { m_sleep = std::move(sleep); }
+
+    CDeviceOper& Device() { return m_device; }
+    CMultiLanguage& Language() { return m_language; }
+    RunPanel& Panel() { return m_panel; }
+
+    // 1 from Start until Stop; 1 from the answer until Start or Stop.
+    std::atomic<int> m_bIsWorking{0};
+    std::atomic<int> m_bAnalysing{0};
+
+private:
+    friend int VexlinThread(CDeviceOper* device, RunControl* control, uint64_t run);
+
+    void Answer();
+    void PrimeLine();
+    void StartWorker();
+    void EndRun();
+    void EndPreviousWorker();
+    // For the worker: true while its run is the current one and armed.
+    bool RunStillCurrent(uint64_t run) const;
+    // Sleeps up to milliseconds, returning early when the run has ended.
+    void WaitWhileRunCurrent(uint64_t run, uint32_t milliseconds);
+    void WriteStatus(uint64_t run, const std::string& text);
+    void WorkerEnded();
+
+    CDeviceOper& m_device;
+    CMultiLanguage& m_language;
+    RunPanel& m_panel;
+    RunTimers& m_timers;
+    AnalysisCapture& m_capture;
+    std::function<void(uint32_t)> m_sleep;
+
+    std::atomic<RunMode> m_mode{RunMode::Analyze};
+
+    mutable std::mutex m_labelMutex;
+    std::string m_strFreqLabel;
+
+    // Play-done event (auto-reset).
+    std::mutex m_playMutex;
+    std::condition_variable m_playCondition;
+    bool m_bPlayDone = false;
+
+    // Runs and their workers. m_run counts ended runs: a worker belongs to the
+    // run that was current when it started and ends when that run ends.
+    mutable std::mutex m_runMutex;
+    std::condition_variable m_runChanged;
+    uint64_t m_run = 0;
+    uint64_t m_workerRun = UINT64_MAX; // the run the last worker was started for
+    int m_nLiveWorkers = 0;
+};
+
+// The verification worker: reads the operator's figures, starts the
+// tone-detection library and writes its verdict to the status line once a
+// second until its run ends; then stops detection and releases the line.
+// Returns 1 on every path.
+int VexlinThread(CDeviceOper* device, RunControl* control, uint64_t run);
+
+// The leading decimal number of a text as a wide-string-to-long conversion
+// gives it (blanks and a sign allowed; 0 when there is none; clamped to 32
+// bits). Only the first 200 characters are looked at.
+int ParseLeadingInteger(const std::string& text);
+
+} // namespace parvane

@@ -1,0 +1,381 @@
+// The toolkit-free run control against the virtual adapter, driven by the
+// EventLoop as the headless front end drives it. The tone-detection entry
+// points are replaced by recording stand-ins, so that what the verification
+// worker passes and shows can be checked pass by pass.
+#include "TraceLines.h"
+#include "app/CommonOptions.h"
+#include "app/DeviceStartUp.h"
+#include "app/EventLoop.h"
+#include "app/HeadlessCapture.h"
+#include "app/MemoryRunPanel.h"
+#include "app/RunControl.h"
+#include "device/DeviceOper.h"
+#include "i18n/MultiLanguage.h"
+#include "platform/AdapterIds.h"
+#include "platform/DebugPrint.h"
+#include "platform/Tick.h"
+#include "vadapter/VirtualAdapterDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace parvane {
+namespace {
+
+using test::TraceLines;
+
+// ---- stand-in tone-detection library ---------------------------------------------
+
+struct FakeDetector {
+    std::mutex mutex;
+    std::vector<std::string> calls;
+    std::atomic<int> startResult{1};
+    std::atomic<int> count{0};
+    std::atomic<int> happened{0};
+    std::atomic<int> period{0};
+
+    void Record(const std::string& call)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(call);
+    }
+    std::vector<std::string> Calls()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return calls;
+    }
+    int IndexOf(const std::string& call, int from = 0)
+    {
+        const std::vector<std::string> all = Calls();
+        for (int i = from; i < static_cast<int>(all.size()); ++i)
+            if (all[i] == call)
+                return i;
+        return -1;
+    }
+};
+
+FakeDetector* g_detector = nullptr;
+
+void FakeSetOnOff(int on, int off)
+{
+    g_detector->Record("SetOnOffTimeForTest(" + std::to_string(on) + "," + std::to_string(off) + ")");
+}
+int FakeStart2(const char* name, int f1, int f2, int period, int a, int b, int c)
+{
+    g_detector->Record("StartVexlin2(" + std::string(name) + "," + std::to_string(f1) + "," + std::to_string(f2) + "," +
+                       std::to_string(period) + "," + std::to_string(a) + "," + std::to_string(b) + "," +
+                       std::to_string(c) + ")");
+    return g_detector->startResult.load();
+}
+void FakeStop() { g_detector->Record("StopVexlin"); }
+int FakeCount() { return g_detector->count.load(); }
+int FakeHappened() { return g_detector->happened.load(); }
+int FakePeriod() { return g_detector->period.load(); }
+void FakeLoad(int) {}
+void FakeNothing() {}
+
+void BindFakeDetector(CDeviceATABase& binding)
+{
+    binding.m_pVexlinLoadExp = &FakeLoad;
+    binding.m_pVexlinUnloadExp = &FakeNothing;
+    binding.m_pStartVexlinExp = &FakeNothing;
+    binding.m_pStartVexlin2Exp = &FakeStart2;
+    binding.m_pStopVexlinExp = &FakeStop;
+    binding.m_pGetBusyToneCountExp = &FakeCount;
+    binding.m_pGetPerhapsPeriodExp = &FakePeriod;
+    binding.m_pIsBusyToneHappenedExp = &FakeHappened;
+    binding.m_pSetOnOffTimeForTestExp = &FakeSetOnOff;
+}
+
+// One port brought up on the virtual adapter (China preset, whose caller
+// rings a second after the adapter opens), a run control driven by an
+// EventLoop, and the stand-in detector. Rings are not routed to the run:
+// the tests answer by expiring the answer timer themselves.
+class RunControlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv(kVirtualAdapterEnv, "cn", 1);
+        adapter = VirtualAdapterDevice::Instance();
+        ASSERT_NE(adapter, nullptr);
+        ASSERT_TRUE(adapter->ResetFromEnvironment());
+        g_detector = &detector;
+        device = std::make_unique<CDeviceOper>();
+        std::string model;
+        ASSERT_EQ(StartUpDevice(*device, nullptr, kAdapterVendorId, SleepMs, model), DeviceStartUpResult::Ready);
+        BindFakeDetector(device->Binding());
+        run = std::make_unique<RunControl>(*device, language, panel, loop, capture);
+        capture.SetOutput(run.get());
+        run->SetSleepForTest([](uint32_t) {});
+        loop.SetTimerHandler([this](int id) { run->OnTimer(id); });
+    }
+
+    void TearDown() override
+    {
+        run.reset();
+        device->Stop();
+        g_detector = nullptr;
+    }
+
+    // The state Start leaves in Verify Mode or Get Period, without the
+    // priming playback; then the answer timer expires.
+    void ArmAndAnswer(RunMode mode)
+    {
+        run->SelectMode(mode);
+        run->m_bIsWorking = 1;
+        run->m_bAnalysing = 0;
+        run->OnTimer(RunTimers::kAnswerTimer);
+    }
+
+    bool WaitFor(const std::function<bool()>& condition, uint32_t timeoutMs = 5000)
+    {
+        return loop.RunUntil(condition, timeoutMs);
+    }
+
+    void Figures(const char* f1, const char* f2, const char* on, const char* off)
+    {
+        panel.SetInput(RunInput::Frequency1, f1);
+        panel.SetInput(RunInput::Frequency2, f2);
+        panel.SetInput(RunInput::OnPeriod, on);
+        panel.SetInput(RunInput::OffPeriod, off);
+    }
+
+    FakeDetector detector;
+    VirtualAdapterDevice* adapter = nullptr;
+    std::unique_ptr<CDeviceOper> device;
+    CMultiLanguage language;
+    MemoryRunPanel panel;
+    EventLoop loop;
+    HeadlessCapture capture;
+    std::unique_ptr<RunControl> run;
+};
+
+TEST_F(RunControlTest, VerifyModePassesTheCadenceAndReportsAMatchOnlyFromTenDetections)
+{
+    Figures("450", "0", "350", "350");
+    detector.count = 9;
+    detector.happened = 1;
+    ArmAndAnswer(RunMode::Verify);
+    EXPECT_TRUE(adapter->IsOffHook());
+    EXPECT_EQ(device->m_bLineAnswered.load(), 1);
+    EXPECT_EQ(device->m_nLedMode.load(), LED_MODE_ON);
+    ASSERT_TRUE(WaitFor([&] { return !panel.Status().empty(); }));
+    EXPECT_EQ(panel.Status(), "No busy tone detected yet (count 9)");
+
+    detector.count = 12;
+    ASSERT_TRUE(WaitFor([&] { return panel.Status() == "Busy tone matches the figures entered (count 12)"; }));
+    EXPECT_EQ(detector.Calls()[0], "SetOnOffTimeForTest(350,350)");
+    EXPECT_EQ(detector.Calls()[1], "StartVexlin2(Tarnbox,450,0,350,0,0,0)");
+
+    run->Stop();
+    EXPECT_EQ(panel.Messages(), std::vector<std::string>{"Detection stopped. The status line keeps the last result."});
+    // Stop wakes the worker: detection stops and the line is released again
+    // at once, and the verdict stays.
+    ASSERT_TRUE(run->WaitForWorkers(2000));
+    EXPECT_NE(detector.IndexOf("StopVexlin"), -1);
+    EXPECT_FALSE(adapter->IsOffHook());
+    EXPECT_EQ(panel.Status(), "Busy tone matches the figures entered (count 12)");
+}
+
+TEST_F(RunControlTest, UnequalOnAndOffTimesMakeTheCadenceTheirSum)
+{
+    Figures("480", "620", "350", "250");
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(WaitFor([&] { return detector.IndexOf("StartVexlin2(Tarnbox,480,620,600,0,0,0)") != -1; }));
+    run->Stop();
+}
+
+TEST_F(RunControlTest, GetPeriodPassesNoCadenceAndShowsTheMeasuredPeriod)
+{
+    // On and off are left from an earlier Verify entry: Get Period ignores them.
+    Figures("450", "0", "500", "500");
+    detector.count = 10;
+    detector.happened = 1;
+    detector.period = 702;
+    ArmAndAnswer(RunMode::GetPeriod);
+    ASSERT_TRUE(WaitFor([&] { return !panel.Status().empty(); }));
+    EXPECT_EQ(panel.Status(), "Busy tone found (count 10), measured period 702 ms");
+    EXPECT_EQ(detector.Calls()[0], "SetOnOffTimeForTest(0,0)");
+    EXPECT_EQ(detector.Calls()[1], "StartVexlin2(Tarnbox,450,0,0,0,0,0)");
+    run->Stop();
+}
+
+TEST_F(RunControlTest, RefusedDetectionEndsTheWorkerAndLeavesTheLineToStop)
+{
+    TraceLines trace;
+    Figures("450", "0", "350", "350");
+    detector.startResult = 0;
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(run->WaitForWorkers(2000));
+    EXPECT_EQ(trace.Count("Busy Tone Detect fail (index=0)"), 1);
+    EXPECT_EQ(panel.Status(), "");
+    EXPECT_TRUE(adapter->IsOffHook());
+    run->Stop();
+    EXPECT_FALSE(adapter->IsOffHook());
+}
+
+// Mended: the worker called the nine entry points without testing them.
+TEST_F(RunControlTest, WorkerWithoutDetectionFunctionsReleasesTheLineAndEnds)
+{
+    TraceLines trace;
+    device->Binding().m_pGetPerhapsPeriodExp = nullptr;
+    Figures("450", "0", "350", "350");
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(run->WaitForWorkers(2000));
+    EXPECT_EQ(trace.Count("Busy tone functions are not bound, so no busy tone detect (index=0)"), 1);
+    EXPECT_TRUE(detector.Calls().empty());
+    EXPECT_FALSE(adapter->IsOffHook());
+    EXPECT_EQ(panel.Status(), "");
+}
+
+// Mended: a worker of an earlier run kept running beside the worker of a run
+// answered within its second, both writing the status line (and its late
+// release could hang the new call up).
+TEST_F(RunControlTest, AnEarlierRunsWorkerEndsBeforeTheNextRunIsAnswered)
+{
+    Figures("450", "0", "350", "350");
+    detector.count = 3;
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(WaitFor([&] { return !panel.Status().empty(); }));
+    run->Stop();
+
+    // The next run is armed and answered at once.
+    detector.count = 4;
+    ASSERT_TRUE(run->Start());
+    EXPECT_EQ(run->LiveWorkers(), 0);
+    run->OnTimer(RunTimers::kAnswerTimer);
+    EXPECT_EQ(run->LiveWorkers(), 1);
+    ASSERT_TRUE(WaitFor([&] { return panel.Status() == "No busy tone detected yet (count 4)"; }));
+
+    // The first run's detection stopped before the second one started, and
+    // nothing released the second run's line.
+    const int firstStop = detector.IndexOf("StopVexlin");
+    const int secondStart = detector.IndexOf("StartVexlin2(Tarnbox,450,0,350,0,0,0)", 2);
+    ASSERT_NE(firstStop, -1);
+    ASSERT_NE(secondStart, -1);
+    EXPECT_LT(firstStop, secondStart);
+    loop.RunFor(1500);
+    EXPECT_EQ(run->LiveWorkers(), 1);
+    EXPECT_TRUE(adapter->IsOffHook());
+    EXPECT_EQ(panel.Status(), "No busy tone detected yet (count 4)");
+    run->Stop();
+}
+
+TEST_F(RunControlTest, StartRefusesMissingFiguresWithoutArmingAnything)
+{
+    run->SelectMode(RunMode::GetPeriod);
+    Figures("450", "", "", "");
+    EXPECT_FALSE(run->Start());
+    run->SelectMode(RunMode::Verify);
+    Figures("450", "0", "350", "");
+    EXPECT_FALSE(run->Start());
+    EXPECT_EQ(panel.Messages(), (std::vector<std::string>{
+                                    "Enter Freq 1 and Freq 2 (in Hz) before pressing Start.",
+                                    "Enter Freq 1 and Freq 2 (in Hz), On Period and Off Period (in ms) before pressing Start."}));
+    EXPECT_EQ(run->m_bIsWorking.load(), 0);
+    EXPECT_TRUE(panel.StartEnabled());
+}
+
+TEST_F(RunControlTest, AnswerTimerWithoutARunLooksAgainOnlyWhileTheLineRings)
+{
+    run->OnTimer(RunTimers::kAnswerTimer);
+    EXPECT_FALSE(loop.IsTimerPending(RunTimers::kAnswerTimer));
+    device->m_bPstnRing = 1;
+    run->OnTimer(RunTimers::kAnswerTimer);
+    EXPECT_TRUE(loop.IsTimerPending(RunTimers::kAnswerTimer));
+    EXPECT_FALSE(adapter->IsOffHook());
+}
+
+// ---- small pieces --------------------------------------------------------------------
+
+TEST(RunControlPieces, FiguresConvertLikeAWideStringToLong)
+{
+    EXPECT_EQ(ParseLeadingInteger(""), 0);
+    EXPECT_EQ(ParseLeadingInteger("450"), 450);
+    EXPECT_EQ(ParseLeadingInteger(" 450Hz"), 450);
+    EXPECT_EQ(ParseLeadingInteger("99999999999"), 2147483647);
+    EXPECT_EQ(ParseLeadingInteger(std::string(200, ' ') + "5"), 0);
+}
+
+TEST(RunControlPieces, BufferChoicesAndModelNames)
+{
+    std::vector<std::string> texts;
+    for (int size : kAnalyzeBufferSizes)
+        texts.push_back(AnalyzeBufferText(size));
+    EXPECT_EQ(texts, (std::vector<std::string>{"64K", "32K", "16K", "8K", "4K", "2K", "1K", "512B"}));
+    EXPECT_EQ(FindSupportedModelName("DuoTarnbox"), "DuoTarnbox");
+    EXPECT_EQ(FindSupportedModelName("xTarnbox2"), "Tarnbox");
+    EXPECT_EQ(FindSupportedModelName("Quillbox"), "Quillbox");
+    EXPECT_EQ(FindSupportedModelName("Duo Tarn"), "");
+    const uint16_t cells[10] = {'D', 'u', 'o', 'T', 'a', 'r', 'n', 'b', 'o', 'x'};
+    EXPECT_EQ(ModelNameCellsToText(cells, 10), "DuoTarnbox");
+    const uint16_t cut[10] = {'Q', 0, 'x'};
+    EXPECT_EQ(ModelNameCellsToText(cut, 10), "Q");
+}
+
+TEST(RunControlPieces, CommonOptions)
+{
+    CommonOptions options;
+    std::string error;
+    const char* plain[] = {"parvane", "-platform", "offscreen"};
+    ASSERT_TRUE(ParseCommonOptions(3, plain, options, error));
+    EXPECT_EQ(options.vendorId, kAdapterVendorId);
+    EXPECT_FALSE(options.virtualAdapter);
+    EXPECT_EQ(options.rest, (std::vector<std::string>{"parvane", "-platform", "offscreen"}));
+
+    const char* ours[] = {"parvane", "--vendor-id", "0x0abc", "--virtual-adapter", "x"};
+    ASSERT_TRUE(ParseCommonOptions(5, ours, options, error));
+    EXPECT_EQ(options.vendorId, 0x0ABC);
+    EXPECT_EQ(options.virtualAdapter.value_or(""), kDefaultVirtualAdapterPreset);
+    EXPECT_EQ(options.rest, (std::vector<std::string>{"parvane", "x"}));
+
+    const char* file[] = {"parvane", "--virtual-adapter=/tmp/a.ini", "--vendor-id=4660"};
+    ASSERT_TRUE(ParseCommonOptions(3, file, options, error));
+    EXPECT_EQ(options.virtualAdapter.value_or(""), "/tmp/a.ini");
+    EXPECT_EQ(options.vendorId, 4660);
+
+    for (const char* bad : {"--vendor-id=0", "--vendor-id=0x10000", "--vendor-id=12ab", "--virtual-adapter="}) {
+        const char* args[] = {"parvane", bad};
+        EXPECT_FALSE(ParseCommonOptions(2, args, options, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    const char* missing[] = {"parvane", "--vendor-id"};
+    EXPECT_FALSE(ParseCommonOptions(2, missing, options, error));
+}
+
+TEST(EventLoopTest, TimersFireOnTheLoopThreadOnceAndCanBeKilledOrRearmed)
+{
+    EventLoop loop;
+    std::vector<int> fired;
+    const std::thread::id loopThread = std::this_thread::get_id();
+    bool rightThread = true;
+    loop.SetTimerHandler([&](int id) {
+        fired.push_back(id);
+        rightThread = rightThread && std::this_thread::get_id() == loopThread;
+    });
+    std::thread other([&] {
+        loop.SetTimer(1, 30);
+        loop.SetTimer(2, 10);
+        loop.SetTimer(3, 20);
+        loop.KillTimer(3);
+        loop.Post([&] { fired.push_back(100); });
+    });
+    other.join();
+    const uint32_t start = GetTickCount32();
+    ASSERT_TRUE(loop.RunUntil([&] { return fired.size() == 3; }, 5000));
+    EXPECT_GE(GetTickCount32() - start, 30u);
+    EXPECT_EQ(fired, (std::vector<int>{100, 2, 1}));
+    EXPECT_TRUE(rightThread);
+    loop.RunFor(50);
+    EXPECT_EQ(fired.size(), 3u);
+}
+
+} // namespace
+} // namespace parvane

@@ -26,7 +26,6 @@ CTestApp::CTestApp(int& argc, char** argv, parvane::CommonOptions options)
     : QApplication(argc, argv), m_options(std::move(options))
 {
     setApplicationName(QStringLiteral("Parvane"));
-    setWindowIcon(QIcon(QStringLiteral(":/parvane/parvane.png")));
     setStyle(new ToolTipStyle);
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipText, Qt::black);
@@ -37,6 +36,7 @@ CTestApp::CTestApp(int& argc, char** argv, parvane::CommonOptions options)
 bool CTestApp::InitInstance()
 {
     CTestDlg dialog;
+    setWindowIcon(dialog.windowIcon());
     dialog.SetVendorId(m_options.vendorId);
     MainDialog = &dialog;
     dialog.OnInitDialog();

@@ -35,6 +35,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+// The icon lives in the resources of this static library; they must be
+// registered by hand.
+static void InitParvaneResources()
+{
+    Q_INIT_RESOURCE(parvane);
+}
+
 CTestDlg* MainDialog = nullptr;
 CDeviceOper* MainDeviceOper = nullptr;
 
@@ -197,6 +204,7 @@ private:
 CTestDlg::CTestDlg(QWidget* parent, DeviceClock clock)
     : QDialog(parent), m_clock(clock), m_vendorId(parvane::kAdapterVendorId)
 {
+    InitParvaneResources();
     m_hIcon = QIcon(QStringLiteral(":/parvane/parvane.png"));
     m_pAudioManager = nullptr;
     MainDeviceOper = new CDeviceOper(std::move(clock));
@@ -204,6 +212,7 @@ CTestDlg::CTestDlg(QWidget* parent, DeviceClock clock)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kTemplateCaption));
+    setWindowIcon(m_hIcon);
     QFont font(QString::fromUtf8(kDialogFontFamily));
     font.setPointSize(kDialogFontPoints);
     setFont(font);

@@ -116,10 +116,10 @@ void RunControl::PrimeLine()
     m_sleep(kAfterPrimingMs);
 }
 
-void RunControl::OnPlayNotify(int status, long param)
+void RunControl::OnWaveNotify(int notifyFlag, uint32_t fileDeviceId)
 {
-    DebugPrint("*********MM_MCINOTIFY happend!(lParam=%ld)************* ", param);
-    switch (status) {
+    DebugPrint("*********MM_MCINOTIFY happend!(lParam=%ld)************* ", static_cast<long>(fileDeviceId));
+    switch (notifyFlag) {
     case 4:
         DebugPrint("play status:MCI_NOTIFY_ABORTED, so IVR play finish");
         break;

@@ -31,6 +31,7 @@
 #include "app/RunTimers.h"
 #include "audio/AnalysisOutput.h"
 #include "device/AnswerRequester.h"
+#include "display/WaveBox.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -93,7 +94,7 @@ inline constexpr int kDefaultAnalyzeBufferIndex = 1;
 // "64K", ..., "1K", "512B".
 std::string AnalyzeBufferText(int bytes);
 
-class RunControl final : public AnswerRequester, public AnalysisOutput {
+class RunControl final : public AnswerRequester, public AnalysisOutput, public WaveBoxNotify {
 public:
     // Messages of the language pack used here (MESSAGE_<n>).
     enum Message : int {
@@ -148,9 +149,12 @@ public:
     // ---- any thread -------------------------------------------------------------
     // AnswerRequester: arms the answer timer.
     void RequestAnswer(uint32_t delayMs) override;
-    // Completion notice of the priming playback; status as MCI reports it
-    // (1 successful, 2 superseded, 4 aborted, 8 failure). Wakes Start.
-    void OnPlayNotify(int status, long param);
+    // WaveBoxNotify: the completion notice of the priming playback, status
+    // as the media control interface reports it (1 successful,
+    // 2 superseded, 4 aborted, 8 failure; any other value too). Wakes Start
+    // at once, on the player's thread: Start waits on the control thread,
+    // so a notice posted there would only arrive after the wait ran out.
+    void OnWaveNotify(int notifyFlag, uint32_t fileDeviceId) override;
 
     // AnalysisOutput (the spectrum analysis's thread).
     bool IsAnalysing() const override { return m_bAnalysing.load() != 0; }

@@ -1,6 +1,7 @@
 #include "app/TestApp.h"
 
 #include "app/TestDlg.h"
+#include "audio/AudioQtBindings.h"
 
 #include <QPalette>
 #include <QProxyStyle>
@@ -31,6 +32,7 @@ CTestApp::CTestApp(int& argc, char** argv, parvane::CommonOptions options)
     tips.setColor(QPalette::ToolTipText, Qt::black);
     tips.setColor(QPalette::ToolTipBase, Qt::white);
     QToolTip::setPalette(tips);
+    parvane::InstallAudioMessageBoxes();
 }
 
 bool CTestApp::InitInstance()

@@ -58,6 +58,10 @@ constexpr int kDialogFontPoints = 9;
 constexpr int kDialogWidthDu = 500;
 constexpr int kDialogHeightDu = 285;
 constexpr const char* kTemplateCaption = "Parvane V1.0.0.2";
+// The audio manager window inside frame 1007: its child id and the
+// direction Initialise is given.
+constexpr int kAudioManagerId = 101;
+constexpr int kAudioManagerDirection = 6;
 
 // The tooltip: shown 10 ms after the mouse rests, for 30 s, at most 400
 // pixels wide, black on white.
@@ -632,11 +636,14 @@ void CTestDlg::StartCapture()
 {
     QWidget* frame = Control(IDC_AUDIO_FRAME);
     const QRect rect = frame->contentsRect();
-    if (m_pAudioManager == nullptr)
-        m_pAudioManager = new CAudioManagerWnd(frame, rect, 101);
+    if (m_pAudioManager == nullptr) {
+        m_pAudioManager = new CAudioManagerWnd;
+        m_pAudioManager->Create(rect, frame, kAudioManagerId);
+        m_pAudioManager->SetAnalysisOutput(m_run.get());
+    }
+    // The engine's views are never on screen: the results are the lists.
     frame->hide();
-    m_pAudioManager->SetAnalysisOutput(m_run.get());
-    m_pAudioManager->Initialise(6, rect);
+    m_pAudioManager->Initialise(kAudioManagerDirection, rect);
 }
 
 void CTestDlg::StopCapture()

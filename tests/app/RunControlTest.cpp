@@ -356,6 +356,7 @@ TEST(EventLoopTest, TimersFireOnTheLoopThreadOnceAndCanBeKilledOrRearmed)
     std::vector<int> fired;
     const std::thread::id loopThread = std::this_thread::get_id();
     bool rightThread = true;
+    const uint32_t start = GetTickCount32();
     loop.SetTimerHandler([&](int id) {
         fired.push_back(id);
         rightThread = rightThread && std::this_thread::get_id() == loopThread;
@@ -368,7 +369,6 @@ TEST(EventLoopTest, TimersFireOnTheLoopThreadOnceAndCanBeKilledOrRearmed)
         loop.Post([&] { fired.push_back(100); });
     });
     other.join();
-    const uint32_t start = GetTickCount32();
     ASSERT_TRUE(loop.RunUntil([&] { return fired.size() == 3; }, 5000));
     EXPECT_GE(GetTickCount32() - start, 30u);
     EXPECT_EQ(fired, (std::vector<int>{100, 2, 1}));

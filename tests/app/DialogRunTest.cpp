@@ -1,0 +1,128 @@
+// Whole runs of the main dialog in real time against the virtual adapter's
+// China preset (ring 1000 ms on, 4000 ms off; busy tone 450 Hz, 350 ms on,
+// 350 ms off): Analyze Mode with the spectrum analysis, Verify Mode and Get
+// Period with the tone-detection library. Each takes some seconds.
+#include "DialogTestSupport.h"
+
+#include "platform/Tick.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+namespace parvane::test {
+namespace {
+
+void Click(QWidget* widget)
+{
+    static_cast<QAbstractButton*>(widget)->click();
+}
+
+void Type(CTestDlg& dialog, int id, const char* text)
+{
+    static_cast<QLineEdit*>(dialog.Control(id))->setText(QString::fromUtf8(text));
+}
+
+QString Status(CTestDlg& dialog)
+{
+    return static_cast<QLineEdit*>(dialog.Control(IDC_STATUS))->text();
+}
+
+class DialogRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureApplication();
+        adapter = UseVirtualAdapter("cn");
+        dialog = StartDialog();
+    }
+    void TearDown() override { dialog.reset(); }
+
+    VirtualAdapterDevice* adapter = nullptr;
+    std::unique_ptr<CTestDlg> dialog;
+};
+
+TEST_F(DialogRunTest, AnalyzeRunCountsTheBinNearest450HzMostThenStopShowsMessage0)
+{
+    CTestDlg& d = *dialog;
+    TraceLines trace;
+    Click(d.Control(IDC_START));
+    auto* frequencies = static_cast<QListWidget*>(d.Control(IDC_FREQ_LIST));
+    auto* counts = static_cast<QListWidget*>(d.Control(IDC_COUNT_LIST));
+    // About five seconds of busy tone once the call is answered.
+    ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 10000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (int row = 0; row < counts->count(); ++row)
+                if (counts->item(row)->text().toInt() >= 25)
+                    return true;
+            return false;
+        },
+        20000));
+    Click(d.Control(IDC_STOP));
+    EXPECT_EQ(trace.Count("MessageBox: Analysis stopped."), 1);
+    EXPECT_FALSE(adapter->IsOffHook());
+
+    ASSERT_EQ(frequencies->count(), counts->count());
+    int top = 0;
+    for (int row = 1; row < counts->count(); ++row)
+        if (counts->item(row)->text().toInt() > counts->item(top)->text().toInt())
+            top = row;
+    EXPECT_EQ(frequencies->item(top)->text(), QStringLiteral("451 Hz"));
+    // A few blocks straddle a tone edge and peak elsewhere; they stay few.
+    EXPECT_GE(counts->item(top)->text().toInt(), 25);
+}
+
+TEST_F(DialogRunTest, VerifyModeReportsAMatchOnceTenCyclesAreCounted)
+{
+    CTestDlg& d = *dialog;
+    Click(d.Control(IDC_VERIFY_MODE));
+    Type(d, IDC_FREQ1, "450");
+    Type(d, IDC_FREQ2, "0");
+    Type(d, IDC_ON_PERIOD, "350");
+    Type(d, IDC_OFF_PERIOD, "350");
+    Click(d.Control(IDC_START));
+    ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 10000));
+    const uint32_t answered = GetTickCount32();
+    ASSERT_TRUE(WaitFor([&] { return Status(d).startsWith(QStringLiteral("No busy tone detected yet")); }, 3000))
+        << Status(d).toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Status(d).startsWith(QStringLiteral("Busy tone matches")); }, 20000))
+        << Status(d).toStdString();
+    // Ten cycles of 700 ms were heard first.
+    EXPECT_GE(GetTickCount32() - answered, 10 * 700u - 1000u);
+    const std::string status = Status(d).toStdString();
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(status, match, std::regex("count (\\d+)")));
+    EXPECT_GE(std::stoi(match[1]), 10);
+    Click(d.Control(IDC_STOP));
+    ASSERT_TRUE(d.Run().WaitForWorkers(2000));
+    EXPECT_EQ(Status(d).toStdString(), status);
+    EXPECT_FALSE(adapter->IsOffHook());
+}
+
+TEST_F(DialogRunTest, GetPeriodShowsTheMeasuredCadence)
+{
+    CTestDlg& d = *dialog;
+    Click(d.Control(IDC_GET_PERIOD));
+    Type(d, IDC_FREQ1, "450");
+    Type(d, IDC_FREQ2, "0");
+    Click(d.Control(IDC_START));
+    ASSERT_TRUE(WaitFor([&] { return Status(d).startsWith(QStringLiteral("Busy tone found")); }, 25000))
+        << Status(d).toStdString();
+    const std::string status = Status(d).toStdString();
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(status, match, std::regex("count (\\d+)\\), measured period (\\d+) ms")));
+    EXPECT_GE(std::stoi(match[1]), 10);
+    // The preset's 350 ms on and 350 ms off: a period of 350 ms in the
+    // library's convention (the on time when on equals off).
+    EXPECT_NEAR(std::stoi(match[2]), 350, 20);
+    Click(d.Control(IDC_STOP));
+}
+
+} // namespace
+} // namespace parvane::test

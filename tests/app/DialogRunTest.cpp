@@ -18,16 +18,6 @@
 namespace parvane::test {
 namespace {
 
-void Click(QWidget* widget)
-{
-    static_cast<QAbstractButton*>(widget)->click();
-}
-
-void Type(CTestDlg& dialog, int id, const char* text)
-{
-    static_cast<QLineEdit*>(dialog.Control(id))->setText(QString::fromUtf8(text));
-}
-
 QString Status(CTestDlg& dialog)
 {
     return static_cast<QLineEdit*>(dialog.Control(IDC_STATUS))->text();

@@ -43,16 +43,6 @@ QString Text(QWidget* widget)
     return {};
 }
 
-void Click(QWidget* widget)
-{
-    static_cast<QAbstractButton*>(widget)->click();
-}
-
-void Type(CTestDlg& dialog, int id, const char* text)
-{
-    static_cast<QLineEdit*>(dialog.Control(id))->setText(QString::fromUtf8(text));
-}
-
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override { EnsureApplication(); }

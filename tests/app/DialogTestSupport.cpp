@@ -6,7 +6,9 @@
 #include "platform/ModuleDir.h"
 #include "platform/Tick.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,16 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
 void ProcessEventsFor(int milliseconds)
 {
     WaitFor([] { return false; }, milliseconds);
+}
+
+void Click(QWidget* button)
+{
+    static_cast<QAbstractButton*>(button)->click();
+}
+
+void Type(CTestDlg& dialog, int id, const char* text)
+{
+    static_cast<QLineEdit*>(dialog.Control(id))->setText(QString::fromUtf8(text));
 }
 
 std::string WriteScenario(const std::string& text)

@@ -23,6 +23,10 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
 // Processes Qt events for the given time.
 void ProcessEventsFor(int milliseconds);
 
+// Clicks a button of the dialog; types into one of its edit boxes.
+void Click(QWidget* button);
+void Type(CTestDlg& dialog, int id, const char* text);
+
 // Writes a scenario file into a fresh temporary directory; returns its path.
 std::string WriteScenario(const std::string& text);
 

@@ -293,6 +293,36 @@ TEST_F(RunControlTest, AnswerTimerWithoutARunLooksAgainOnlyWhileTheLineRings)
     EXPECT_FALSE(adapter->IsOffHook());
 }
 
+// The headless way through a whole Analyze run: the device thread's answer
+// request arms the loop's timer, the analysis runs on HeadlessCapture's
+// thread and fills the panel's lists.
+TEST_F(RunControlTest, HeadlessAnalyzeRunFillsTheListsFromTheLine)
+{
+    device->SetAnswerRequester(run.get());
+    run->SetSleepForTest(&SleepMs);
+    ASSERT_TRUE(run->Start());
+    EXPECT_FALSE(panel.StartEnabled());
+    EXPECT_TRUE(panel.StopEnabled());
+    ASSERT_TRUE(WaitFor([&] { return run->IsAnalysing(); }, 10000));
+    EXPECT_TRUE(adapter->IsOffHook());
+    loop.RunFor(4000);
+    run->Stop();
+    device->SetAnswerRequester(nullptr);
+    EXPECT_FALSE(adapter->IsOffHook());
+    ASSERT_EQ(panel.Messages().size(), 1u);
+    EXPECT_EQ(panel.Messages()[0].rfind("Analysis stopped.", 0), 0u);
+
+    ASSERT_GT(panel.frequencies.GetCount(), 0);
+    ASSERT_EQ(panel.frequencies.GetCount(), panel.counts.GetCount());
+    int top = 0;
+    for (int row = 1; row < panel.frequencies.GetCount(); ++row)
+        if (panel.frequencies.GetItemData(row) > panel.frequencies.GetItemData(top))
+            top = row;
+    EXPECT_EQ(panel.frequencies.GetText(top), "451 Hz");
+    EXPECT_EQ(panel.counts.GetText(top), std::to_string(panel.frequencies.GetItemData(top)));
+    EXPECT_GE(panel.frequencies.GetItemData(top), 10);
+}
+
 // ---- small pieces --------------------------------------------------------------------
 
 TEST(RunControlPieces, FiguresConvertLikeAWideStringToLong)

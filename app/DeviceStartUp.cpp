@@ -1,6 +1,7 @@
 #include "app/DeviceStartUp.h"
 
 #include "device/DeviceOper.h"
+#include "i18n/AudioDeviceName.h"
 #include "i18n/UnicodeText.h"
 #include "platform/AdapterIds.h"
 #include "platform/DebugPrint.h"
@@ -62,8 +63,10 @@ DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requeste
         const std::string text = ModelNameCellsToText(cells, CDeviceATABase::kModelNameCells);
         DebugPrint("hardware_audio_name = [%s]", text.c_str());
         modelName = FindSupportedModelName(text);
-        if (!modelName.empty())
+        if (!modelName.empty()) {
+            SetAudioDeviceName(modelName);
             return DeviceStartUpResult::Ready;
+        }
         sleep(kModelNameRetryMs);
     }
     return DeviceStartUpResult::NoSupportAudio;

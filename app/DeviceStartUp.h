@@ -48,7 +48,8 @@ std::string ModelNameCellsToText(const uint16_t* cells, int count);
 
 // Runs the start-up on the device object. `requester` is told of confirmed
 // rings (may be null); `sleep` waits between model-name reads. On Ready,
-// modelName holds the supported model name found.
+// modelName holds the supported model name found, and it has become the
+// AudioDeviceName that picks the audio devices and fills "[ProductName]".
 DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requester, uint16_t vendorId,
                                   const std::function<void(uint32_t)>& sleep, std::string& modelName);
 

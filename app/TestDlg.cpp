@@ -7,7 +7,6 @@
 #include "audio/AudioManagerWnd.h"
 #include "audio/AudioQtBindings.h"
 #include "device/DeviceOper.h"
-#include "i18n/AudioDeviceName.h"
 #include "platform/AdapterIds.h"
 #include "platform/DebugPrint.h"
 #include "platform/ModuleDir.h"
@@ -384,7 +383,6 @@ bool CTestDlg::OnInitDialog()
         std::fflush(stderr);
         std::_Exit(kStartUpFailureExitCode);
     }
-    SetAudioDeviceName(model);
 
     m_language.FillLanguageCombo(m_languageCombo);
     // The second pack (the program ships two); with a single pack the first.

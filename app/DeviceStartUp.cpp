@@ -1,5 +1,6 @@
 #include "app/DeviceStartUp.h"
 
+#include "audio/AudioGlobals.h"
 #include "device/DeviceOper.h"
 #include "i18n/AudioDeviceName.h"
 #include "i18n/UnicodeText.h"
@@ -65,6 +66,8 @@ DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requeste
         modelName = FindSupportedModelName(text);
         if (!modelName.empty()) {
             SetAudioDeviceName(modelName);
+            // Capture still reads the audio engine's own copy of the name.
+            AudioDeviceName = modelName;
             return DeviceStartUpResult::Ready;
         }
         sleep(kModelNameRetryMs);

@@ -79,10 +79,14 @@ std::optional<uint8_t> ReadDaaRegister(uint8_t reg);
 bool WriteSlicDirectRegister(uint8_t reg, uint8_t value);
 std::optional<uint8_t> ReadSlicDirectRegister(uint8_t reg);
 
-// Indirect SLIC registers, through direct registers 28 to 31.
+// Indirect SLIC registers, through direct registers 28 to 31. The write is
+// true once all three of its transfers were sent. ReadSlicIndirectRegister
+// gives the failure value in each byte whose read failed; ReadSlicIndirect
+// gives nullopt when any transfer of the read failed.
 void WaitIndirectReady();
 bool WriteSlicIndirectRegister(uint8_t reg, uint16_t value);
 uint16_t ReadSlicIndirectRegister(uint8_t reg);
+std::optional<uint16_t> ReadSlicIndirect(uint8_t reg);
 
 // The errno value of the last failed exchange, never 0 or 1 (those are line
 // states where it is returned in place of a reading).

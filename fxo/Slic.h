@@ -1,5 +1,7 @@
 #pragma once
-// The phone side: SLIC start-up, ringing, tones, DTMF and PCM settings.
+// The phone side: SLIC start-up (Slic.cpp); ringing, tones, loop closure,
+// DTMF and PCM settings (SlicTones.cpp). While nothing is plugged each
+// operation answers at once with false or 0 and sends nothing.
 #include <cstdint>
 
 namespace fxo {

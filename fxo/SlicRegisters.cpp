@@ -13,6 +13,24 @@ constexpr uint8_t kAddress = 30;
 constexpr uint8_t kStatus = 31;
 constexpr int kReadyPolls = 101;
 
+struct IndirectReading {
+    bool addressSent = false;
+    std::optional<uint8_t> high;
+    std::optional<uint8_t> low;
+};
+
+IndirectReading ReadIndirectBytes(uint8_t reg)
+{
+    IndirectReading reading;
+    SelectSlic();
+    WaitIndirectReady();
+    reading.addressSent = WriteSlicDirectRegister(kAddress, reg);
+    WaitIndirectReady();
+    reading.high = ReadSlicDirectRegister(kDataHigh);
+    reading.low = ReadSlicDirectRegister(kDataLow);
+    return reading;
+}
+
 } // namespace
 
 void WaitIndirectReady()
@@ -36,26 +54,29 @@ bool WriteSlicIndirectRegister(uint8_t reg, uint16_t value)
     if (reg >= 13 && reg <= 18)
         State().slicIndirectShadow[static_cast<size_t>(reg - 13)] = value;
     WaitIndirectReady();
-    if (State().plugged)
-        WriteSlicDirectRegister(kDataLow, static_cast<uint8_t>(value & 0xFF));
-    if (State().plugged)
-        WriteSlicDirectRegister(kDataHigh, static_cast<uint8_t>(value >> 8));
-    if (State().plugged)
-        WriteSlicDirectRegister(kAddress, reg);
-    return true;
+    // Writing the address commits whatever the data registers hold, so it is
+    // not sent after a data byte was lost (nor anything once unplugged).
+    return WriteSlicDirectRegister(kDataLow, static_cast<uint8_t>(value & 0xFF)) &&
+           WriteSlicDirectRegister(kDataHigh, static_cast<uint8_t>(value >> 8)) &&
+           WriteSlicDirectRegister(kAddress, reg);
 }
 
 uint16_t ReadSlicIndirectRegister(uint8_t reg)
 {
     if (!State().plugged)
         return 0;
-    SelectSlic();
-    WaitIndirectReady();
-    WriteSlicDirectRegister(kAddress, reg);
-    WaitIndirectReady();
-    const uint8_t high = ReadSlicDirectRegister(kDataHigh).value_or(kFailedRead);
-    const uint8_t low = ReadSlicDirectRegister(kDataLow).value_or(kFailedRead);
-    return static_cast<uint16_t>(high * 256 + low);
+    const IndirectReading reading = ReadIndirectBytes(reg);
+    return static_cast<uint16_t>(reading.high.value_or(kFailedRead) * 256 + reading.low.value_or(kFailedRead));
+}
+
+std::optional<uint16_t> ReadSlicIndirect(uint8_t reg)
+{
+    if (!State().plugged)
+        return std::nullopt;
+    const IndirectReading reading = ReadIndirectBytes(reg);
+    if (!reading.addressSent || !reading.high || !reading.low)
+        return std::nullopt;
+    return static_cast<uint16_t>(*reading.high * 256 + *reading.low);
 }
 
 } // namespace fxo

@@ -41,6 +41,11 @@ struct Scenario {
     // (vadapter/LineAudio.cpp)
     LineAudioSettings lineAudio;
 
+    // [phone]: the telephone set on the phone port (vadapter/VirtualSlic.cpp).
+    int64_t phoneOffHookMs = -1;  // from opening the adapter until it is lifted; -1: stays on-hook
+    std::string phoneDigits;      // DTMF digits dialled once it is lifted
+    uint32_t phoneDigitGapMs = 300; // before each digit
+
     Scenario();
 };
 

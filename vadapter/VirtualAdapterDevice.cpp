@@ -72,6 +72,7 @@ int VirtualAdapterDevice::Open(uint16_t vendorId, uint16_t productId)
     const int handle = m_nextHandle++;
     m_handles[handle] = m_generation;
     m_call.Opened(NowLocked());
+    m_slic.Opened(NowLocked());
     return handle;
 }
 
@@ -135,6 +136,11 @@ bool VirtualAdapterDevice::GetFeatureReport(int handle, uint8_t* report, size_t 
         --m_passGets;
     } else if (ok && m_failGets > 0) {
         --m_failGets;
+        error = EIO;
+        ok = false;
+    }
+    if (ok && m_failNextGet) {
+        m_failNextGet = false;
         error = EIO;
         ok = false;
     }
@@ -236,10 +242,14 @@ void VirtualAdapterDevice::SerialTransferLocked(const uint8_t* data)
             return;
         const uint8_t reg = data[0] & 0x7F;
         if ((data[0] & 0x80) == 0) {
-            m_slic.Write(reg, data[1]);
+            m_slic.Write(reg, data[1], NowLocked());
             Append(m_bus, BusAccess{BusAccess::Chip::Slic, true, reg, data[1]});
         } else {
-            m_registers[kCtrlSlicData] = m_slic.Read(reg);
+            m_registers[kCtrlSlicData] = m_slic.Read(reg, NowLocked());
+            if (m_failingSlicReads > 0 && reg == m_failingSlicRead) {
+                --m_failingSlicReads;
+                m_failNextGet = true;
+            }
             Append(m_bus, BusAccess{BusAccess::Chip::Slic, false, reg, m_registers[kCtrlSlicData]});
         }
     }
@@ -319,6 +329,10 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_failSends = m_passSends = 0;
     m_failGets = m_passGets = 0;
     m_daa = VirtualDaa();
+    m_slic = VirtualSlic();
+    m_slic.Configure(scenario);
+    m_failingSlicReads = 0;
+    m_failNextGet = false;
     m_eeprom.Fill(scenario.model);
     m_call.Configure(scenario.ringDelayMs, scenario.ringCadenceMs, scenario.redialMs);
     m_offHookSince = 0;
@@ -444,6 +458,7 @@ void VirtualAdapterDevice::ClearLogs()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_reports.clear();
     m_bus.clear();
+    m_slic.ClearLog();
 }
 
 uint8_t VirtualAdapterDevice::ControllerRegister(uint8_t reg)

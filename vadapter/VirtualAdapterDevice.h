@@ -108,6 +108,34 @@ public:
     bool RingSignal();        // CTRL_LINE bit 1 is low: a burst on an on-hook line
     bool CallAnswered();
 
+    // ---- Phone side (vadapter/VirtualAdapterPhone.cpp) --------------------
+    // The SLIC's calibration and converter settle at once (see VirtualSlic).
+    void SetSlicFastSettling(bool fast);
+    void SetSlicCalibrationStuck(bool stuck);      // calibrations never end
+    void SetSlicCalibrationError(bool error);      // they end flagging an error
+    void SetSlicIdentity(uint8_t identity);        // register 0: part number, revision
+    void SetSlicGainMismatchSteps(int ring, int tip);
+    void SetSlicIndirectBusyPolls(int polls);
+    void SetSlicIndirectReadBackError(uint8_t reg, uint16_t flippedBits);
+    // The data fetch after each of the next count read transfers of this
+    // SLIC register fails (a failed read of it).
+    void FailSlicRegisterReads(uint8_t reg, int count);
+    std::vector<SlicIndirectWrite> SlicIndirectWrites();
+    // The telephone set on the phone port.
+    void SetPhoneOffHook(bool offHook);
+    bool PhoneOffHook();
+    bool DialFromPhone(const std::string& digits);
+
+    // The PCM settings of controller (0 path, 16 format), DAA (33) and SLIC
+    // (1): the path index 0-4 (-1 for another value) and the law the three
+    // agree on.
+    enum class PcmLaw { MuLaw, ALaw, Linear16, Inconsistent };
+    struct PcmState {
+        int path = -1;
+        PcmLaw law = PcmLaw::Inconsistent;
+    };
+    PcmState Pcm();
+
 private:
     uint64_t NowLocked() const;
     void PowerOnLocked();
@@ -150,6 +178,10 @@ private:
 
     std::vector<ReportRecord> m_reports;
     std::vector<BusAccess> m_bus;
+
+    uint8_t m_failingSlicRead = 0;   // FailSlicRegisterReads
+    int m_failingSlicReads = 0;
+    bool m_failNextGet = false;
 };
 
 } // namespace parvane

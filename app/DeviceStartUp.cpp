@@ -66,8 +66,6 @@ DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requeste
         modelName = FindSupportedModelName(text);
         if (!modelName.empty()) {
             SetAudioDeviceName(modelName);
-            // Capture still reads the audio engine's own copy of the name.
-            AudioDeviceName = modelName;
             return DeviceStartUpResult::Ready;
         }
         sleep(kModelNameRetryMs);

@@ -2,10 +2,9 @@
 #include <cstdint>
 #include <string>
 
-// Name of the audio device to use, matched as a case-sensitive substring of
-// the device names. "Tarnbox" until the main dialog replaces it with the
-// model name the adapter reports at start-up.
-extern std::string AudioDeviceName;
+// The name of the audio device to use is the adapter's model name,
+// GetAudioDeviceName() of i18n/AudioDeviceName.h: one copy for capture,
+// playback, the tone-detection library and the language packs.
 
 // Length in bytes of one capture buffer and analysis block. The main dialog
 // copies the operator's choice (65536 down to 512, each a power of two) into

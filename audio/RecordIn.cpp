@@ -3,6 +3,7 @@
 #include "audio/AudioEngine.h"
 #include "audio/AudioGlobals.h"
 #include "audio/AudioMessages.h"
+#include "i18n/AudioDeviceName.h"
 #include "platform/AudioDevices.h"
 #include "platform/DebugPrint.h"
 #include "platform/Tick.h"
@@ -43,9 +44,10 @@ int CRecordIn::FindDeviceByName(const std::string& name)
 bool CRecordIn::Open()
 {
     m_format = m_pOwner->InputFormat();
-    const int device = FindDeviceByName(AudioDeviceName);
+    const std::string deviceName = GetAudioDeviceName();
+    const int device = FindDeviceByName(deviceName);
     if (device < 0) {
-        DebugPrint("CRecordIn::Open: no audio input device contains \"%s\" (%d)", AudioDeviceName.c_str(), device);
+        DebugPrint("CRecordIn::Open: no audio input device contains \"%s\" (%d)", deviceName.c_str(), device);
         return false;
     }
     const WaveResult result = m_hWaveIn.Open(device, m_format, &CRecordIn::WaveInProc, this);

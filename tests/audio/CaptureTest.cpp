@@ -2,6 +2,7 @@
 #include "audio/AudioGlobals.h"
 #include "audio/AudioMessages.h"
 #include "audio/BlockQueueReceiver.h"
+#include "i18n/AudioDeviceName.h"
 #include "tests/audio/FakeAudioBackend.h"
 
 #include <gtest/gtest.h>
@@ -52,16 +53,16 @@ struct Messages {
 };
 
 struct Globals {
-    std::string name = AudioDeviceName;
+    std::string name = GetAudioDeviceName();
     int32_t bytes = CaptureBlockBytes;
     Globals(const std::string& device, int32_t block)
     {
-        AudioDeviceName = device;
+        SetAudioDeviceName(device);
         CaptureBlockBytes = block;
     }
     ~Globals()
     {
-        AudioDeviceName = name;
+        SetAudioDeviceName(name);
         CaptureBlockBytes = bytes;
     }
 };

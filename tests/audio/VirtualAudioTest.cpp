@@ -3,6 +3,7 @@
 #include "audio/BlockQueueReceiver.h"
 #include "audio/Fft.h"
 #include "audio/SpectrumAnalysis.h"
+#include "i18n/AudioDeviceName.h"
 #include "platform/AudioDevices.h"
 #include "platform/WaveIn.h"
 #include "tests/audio/VirtualAdapterAudio.h"
@@ -315,9 +316,9 @@ TEST(VirtualAudioDevice, RealTimeCaptureFindsTheChineseBusyToneAt451Hz)
     LineThroughFxo line;
     ASSERT_TRUE(line.Open());
 
-    const std::string savedName = AudioDeviceName;
+    const std::string savedName = GetAudioDeviceName();
     const int32_t savedBytes = CaptureBlockBytes;
-    AudioDeviceName = "Tarnbox";
+    SetAudioDeviceName("Tarnbox");
     CaptureBlockBytes = 32768;
 
     MemoryAnalysisOutput output;
@@ -347,7 +348,7 @@ TEST(VirtualAudioDevice, RealTimeCaptureFindsTheChineseBusyToneAt451Hz)
     line.OnHook();
     SetCurrentAudioEngine(nullptr);
     engine.reset();
-    AudioDeviceName = savedName;
+    SetAudioDeviceName(savedName);
     CaptureBlockBytes = savedBytes;
 
     // Blocks come at the line's pace: each one is 8192 frames, 170.67 ms.

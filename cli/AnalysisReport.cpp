@@ -1,0 +1,195 @@
+#include "cli/AnalysisReport.h"
+
+#include "app/RunControl.h"
+#include "audio/AnalysisOutput.h"
+#include "audio/SpectrumAnalysis.h"
+#include "vexlin/BusyToneDetector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace parvane::cli {
+
+namespace {
+
+int Median(std::vector<int> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::string Hz(double frequency)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f Hz", frequency);
+    return text;
+}
+
+} // namespace
+
+std::vector<int> AnalysisReport::Frequencies() const
+{
+    std::vector<int> whole;
+    for (double frequency : tone.frequencies)
+        whole.push_back(static_cast<int>(std::lround(frequency)));
+    return whole;
+}
+
+ToneProfile AnalysisReport::Profile() const
+{
+    ToneProfile profile;
+    profile.frequencies = Frequencies();
+    if (cadence) {
+        profile.onMs = cadence->onMs;
+        profile.offMs = cadence->offMs;
+    }
+    return profile;
+}
+
+std::vector<Candidate> CandidatesOf(const AnalysisList& frequencies)
+{
+    std::vector<Candidate> candidates;
+    for (int row = 0; row < frequencies.GetCount(); ++row)
+        candidates.push_back({std::atof(frequencies.GetText(row).c_str()), frequencies.GetItemData(row)});
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.count > b.count; });
+    return candidates;
+}
+
+void SummariseChangeLog(const AnalysisList& changes, AnalysisReport& report)
+{
+    std::map<double, std::vector<int>> held;
+    report.changes = 0;
+    for (int row = 0; row < changes.GetCount(); ++row) {
+        double now = 0.0, last = 0.0;
+        long keep = 0;
+        if (std::sscanf(changes.GetText(row).c_str(), "(%lf Hz) happened,Last Freq(%lf Hz) keep %ld ms", &now, &last,
+                        &keep) != 3)
+            continue;
+        ++report.changes;
+        // The first line of a run tells how long nothing was heard before.
+        if (row > 0 || last != 0.0)
+            held[last].push_back(static_cast<int>(keep));
+    }
+    report.held.clear();
+    for (auto& [frequency, times] : held) {
+        const bool candidate = std::any_of(report.candidates.begin(), report.candidates.end(),
+                                           [&](const Candidate& c) { return c.frequencyHz == frequency; });
+        if (candidate || frequency == 0.0)
+            report.held.push_back({frequency, static_cast<int>(times.size()), Median(times)});
+    }
+    std::stable_sort(report.held.begin(), report.held.end(),
+                     [](const HeldFrequency& a, const HeldFrequency& b) { return a.times > b.times; });
+}
+
+AnalysisReport BuildAnalysisReport(int blockBytes, const AnalysisList& frequencies, const AnalysisList& changes,
+                                   std::span<const int16_t> mono)
+{
+    AnalysisReport report;
+    report.blockBytes = blockBytes;
+    report.candidates = CandidatesOf(frequencies);
+    SummariseChangeLog(changes, report);
+    std::vector<double> seeds;
+    for (const Candidate& candidate : report.candidates)
+        seeds.push_back(candidate.frequencyHz);
+    const double binHz = vexlin::BusyToneDetector::kSampleRate / (blockBytes / 4.0);
+    report.tone = ToneRefinement(mono, vexlin::BusyToneDetector::kSampleRate).Refine(seeds, binHz);
+    const std::vector<int> whole = report.Frequencies();
+    if (!whole.empty())
+        report.cadence = MeasureCadence(mono, whole[0], whole.size() > 1 ? whole[1] : 0);
+    return report;
+}
+
+void AnalyseRecording(std::span<const int16_t> stereo, int blockBytes, MemoryAnalysisOutput& output)
+{
+    SpectrumAnalysis analysis;
+    analysis.SetOutput(&output);
+    analysis.SetSampleRate(vexlin::BusyToneDetector::kSampleRate);
+    const size_t blockSamples = static_cast<size_t>(blockBytes) / sizeof(int16_t);
+    // The change log's "keep" times come from the recording's clock: the
+    // millisecond at which each block begins.
+    uint32_t blockStartMs = 0;
+    analysis.SetTickSource([&blockStartMs] { return blockStartMs; });
+    for (size_t at = 0; blockSamples > 0 && at + blockSamples <= stereo.size(); at += blockSamples) {
+        blockStartMs = static_cast<uint32_t>(at / 2 * 1000 / vexlin::BusyToneDetector::kSampleRate);
+        analysis.AnalyseStereoBlock(stereo.data() + at, blockBytes);
+    }
+}
+
+nlohmann::ordered_json ReportJson(const AnalysisReport& report)
+{
+    nlohmann::ordered_json json;
+    json["block_bytes"] = report.blockBytes;
+    json["candidates"] = nlohmann::ordered_json::array();
+    for (const Candidate& candidate : report.candidates)
+        json["candidates"].push_back({{"frequency_hz", std::lround(candidate.frequencyHz)}, {"count", candidate.count}});
+    json["frequencies_hz"] = report.Frequencies();
+    if (report.cadence) {
+        json["on_ms"] = report.cadence->onMs;
+        json["off_ms"] = report.cadence->offMs;
+        json["period_ms"] = report.cadence->periodMs;
+        json["tone_list"] = ToneListText(report.Profile());
+    } else {
+        json["on_ms"] = nullptr;
+        json["off_ms"] = nullptr;
+        json["period_ms"] = nullptr;
+        json["tone_list"] = nullptr;
+    }
+    nlohmann::ordered_json log;
+    log["changes"] = report.changes;
+    log["held"] = nlohmann::ordered_json::array();
+    for (const HeldFrequency& held : report.held)
+        log["held"].push_back(
+            {{"frequency_hz", std::lround(held.frequencyHz)}, {"times", held.times}, {"median_ms", held.medianMs}});
+    json["change_log"] = log;
+    return json;
+}
+
+std::string ReportText(const AnalysisReport& report)
+{
+    std::string text;
+    char line[256];
+    std::snprintf(line, sizeof line, "Block size: %s (%d bytes), %.2f Hz per bin\n",
+                  AnalyzeBufferText(report.blockBytes).c_str(), report.blockBytes,
+                  vexlin::BusyToneDetector::kSampleRate / (report.blockBytes / 4.0));
+    text += line;
+    if (report.candidates.empty()) {
+        text += "Candidates: none between 100 and 900 Hz\n";
+    } else {
+        text += "Candidates (highest count first):\n";
+        for (const Candidate& candidate : report.candidates) {
+            std::snprintf(line, sizeof line, "  %8s  %ld\n", Hz(candidate.frequencyHz).c_str(), candidate.count);
+            text += line;
+        }
+    }
+    text += "Change log: " + std::to_string(report.changes) + " changes of the dominant frequency";
+    if (!report.held.empty()) {
+        text += "; held (median):";
+        for (size_t i = 0; i < report.held.size() && i < 4; ++i)
+            text += (i ? ", " : " ") + Hz(report.held[i].frequencyHz) + " " + std::to_string(report.held[i].medianMs) + " ms";
+    }
+    text += "\n";
+    if (!report.FoundTone()) {
+        text += "Tone: none found\n";
+        return text;
+    }
+    text += "Tone:";
+    const std::vector<int> whole = report.Frequencies();
+    for (size_t i = 0; i < whole.size(); ++i)
+        text += (i ? " + " : " ") + std::to_string(whole[i]) + " Hz";
+    text += "\n";
+    if (report.cadence) {
+        std::snprintf(line, sizeof line, "Cadence: %d ms on, %d ms off (period %d ms)\n", report.cadence->onMs,
+                      report.cadence->offMs, report.cadence->periodMs);
+        text += line;
+        text += "Tone list: " + ToneListText(report.Profile()) + "\n";
+    } else {
+        text += "Cadence: none found\n";
+    }
+    return text;
+}
+
+} // namespace parvane::cli

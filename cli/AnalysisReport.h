@@ -1,0 +1,73 @@
+#pragma once
+// What an Analyze run (on a line or over a recording) found: the candidate
+// list and count list the spectrum analysis wrote, a summary of its change
+// log, the tone's refined frequencies and the cadence the detector measures
+// in the same audio.
+
+#include "cli/ToneProfile.h"
+#include "cli/ToneRefinement.h"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace parvane {
+class AnalysisList;
+class MemoryAnalysisOutput;
+} // namespace parvane
+
+namespace parvane::cli {
+
+struct Candidate {
+    double frequencyHz = 0.0;
+    long count = 0;
+};
+
+// How long a dominant frequency lasted each time, from the change log.
+struct HeldFrequency {
+    double frequencyHz = 0.0;
+    int times = 0;
+    int medianMs = 0;
+};
+
+struct AnalysisReport {
+    int blockBytes = 0;
+    std::vector<Candidate> candidates; // highest count first
+    int changes = 0;
+    std::vector<HeldFrequency> held;   // the candidates' and 0 Hz's, most frequent first
+    ToneComponents tone;
+    std::optional<Cadence> cadence;
+
+    bool FoundTone() const { return !tone.frequencies.empty(); }
+    // The refined frequencies, rounded to whole hertz.
+    std::vector<int> Frequencies() const;
+    ToneProfile Profile() const;
+};
+
+// The candidates of the analysis's lists, highest count first (rows with the
+// same count in list order). Each row's count is its item data.
+std::vector<Candidate> CandidatesOf(const AnalysisList& frequencies);
+
+// Summary of the change-log lines "(%.0f Hz) happened,Last Freq(%.0f Hz) keep
+// %ld ms"; lines of another form are skipped.
+void SummariseChangeLog(const AnalysisList& changes, AnalysisReport& report);
+
+// Fills the report from the analysis's lists and the audio the analysis
+// heard (mono at 48000 Hz).
+AnalysisReport BuildAnalysisReport(int blockBytes, const AnalysisList& frequencies, const AnalysisList& changes,
+                                   std::span<const int16_t> mono);
+
+// Runs the spectrum analysis over the frames of a 48000 Hz stereo recording
+// in blocks of blockBytes (a partial last block is left out, as capture
+// never delivers one), timing its change log by the recording's own clock.
+void AnalyseRecording(std::span<const int16_t> stereo, int blockBytes, MemoryAnalysisOutput& output);
+
+// The JSON members shared by analyze and file.
+nlohmann::ordered_json ReportJson(const AnalysisReport& report);
+// The text shared by analyze and file.
+std::string ReportText(const AnalysisReport& report);
+
+} // namespace parvane::cli

@@ -1,0 +1,260 @@
+#include "cli/CliArguments.h"
+
+#include "app/CommonOptions.h"
+#include "app/RunControl.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <map>
+
+namespace parvane::cli {
+
+namespace {
+
+// Each subcommand's own options, those that take a value.
+const std::map<Command, std::vector<std::string>>& CommandOptions()
+{
+    static const std::map<Command, std::vector<std::string>> options = {
+        {Command::Analyze, {"--buffer", "--seconds", "--wait"}},
+        {Command::Verify, {"--freq1", "--freq2", "--on", "--off", "--seconds", "--wait"}},
+        {Command::Period, {"--freq1", "--freq2", "--seconds", "--wait"}},
+        {Command::Learn, {"--buffer", "--wait"}},
+        {Command::File, {"--buffer", "--freq1", "--freq2", "--on", "--off"}},
+        {Command::Info, {}},
+        {Command::Help, {}},
+    };
+    return options;
+}
+
+std::optional<Command> CommandNamed(const std::string& name)
+{
+    static const std::map<std::string, Command> commands = {
+        {"analyze", Command::Analyze}, {"verify", Command::Verify}, {"period", Command::Period},
+        {"learn", Command::Learn},     {"file", Command::File},     {"info", Command::Info},
+        {"help", Command::Help},
+    };
+    const auto it = commands.find(name);
+    return it == commands.end() ? std::nullopt : std::optional<Command>(it->second);
+}
+
+// A whole decimal number within [lowest, highest].
+std::optional<int> ParseNumber(const std::string& text, int lowest, int highest)
+{
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (errno != 0 || value < lowest || value > highest)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+struct NumberRule {
+    int lowest;
+    int highest;
+    const char* what;
+};
+
+const std::map<std::string, NumberRule>& NumberRules()
+{
+    static const std::map<std::string, NumberRule> rules = {
+        {"--freq1", {1, 23999, "a frequency in Hz (1 to 23999)"}},
+        {"--freq2", {0, 23999, "a frequency in Hz (0 to 23999; 0: none)"}},
+        {"--on", {0, 60000, "a time in ms (0 to 60000)"}},
+        {"--off", {0, 60000, "a time in ms (0 to 60000)"}},
+        {"--seconds", {1, 86400, "a number of seconds (1 to 86400)"}},
+        {"--wait", {1, 86400, "a number of seconds (1 to 86400)"}},
+    };
+    return rules;
+}
+
+bool Apply(CliArguments& arguments, const std::string& option, const std::string& value, std::string& error)
+{
+    if (option == "--buffer") {
+        const std::optional<int> bytes = ParseBlockSize(value);
+        if (!bytes) {
+            error = "--buffer: '" + value + "' is not a block size (64K, 32K, 16K, 8K, 4K, 2K, 1K or 512B)";
+            return false;
+        }
+        arguments.blockBytes = *bytes;
+        return true;
+    }
+    const NumberRule& rule = NumberRules().at(option);
+    const std::optional<int> number = ParseNumber(value, rule.lowest, rule.highest);
+    if (!number) {
+        error = option + ": '" + value + "' is not " + rule.what;
+        return false;
+    }
+    if (option == "--freq1")
+        arguments.frequency1 = number;
+    else if (option == "--freq2")
+        arguments.frequency2 = number;
+    else if (option == "--on")
+        arguments.onMs = number;
+    else if (option == "--off")
+        arguments.offMs = number;
+    else if (option == "--seconds")
+        arguments.seconds = number;
+    else
+        arguments.waitSeconds = *number;
+    return true;
+}
+
+// What each subcommand needs besides its own options.
+bool CheckCommand(const CliArguments& arguments, std::string& error)
+{
+    const bool onOrOff = arguments.onMs.has_value() || arguments.offMs.has_value();
+    switch (arguments.command) {
+    case Command::Verify:
+        if (!arguments.frequency1 || !arguments.onMs || !arguments.offMs) {
+            error = "verify needs --freq1, --on and --off (and --freq2 for a dual tone)";
+            return false;
+        }
+        return true;
+    case Command::Period:
+        if (!arguments.frequency1) {
+            error = "period needs --freq1 (and --freq2 for a dual tone)";
+            return false;
+        }
+        return true;
+    case Command::File:
+        if (arguments.recording.empty()) {
+            error = "file needs the recording to analyse: parvane-cli file REC";
+            return false;
+        }
+        if ((arguments.frequency2 || onOrOff) && !arguments.frequency1) {
+            error = "file: --freq2, --on and --off go with --freq1";
+            return false;
+        }
+        if (onOrOff && !(arguments.onMs && arguments.offMs)) {
+            error = "file: give both --on and --off, or neither";
+            return false;
+        }
+        return true;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+std::optional<int> ParseBlockSize(const std::string& text)
+{
+    std::string upper;
+    for (char c : text)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (int bytes : kAnalyzeBufferSizes) {
+        if (upper == AnalyzeBufferText(bytes) || upper == std::to_string(bytes) ||
+            (bytes >= 1024 && upper == std::to_string(bytes / 1024) + "K") ||
+            (bytes < 1024 && upper == std::to_string(bytes)))
+            return bytes;
+    }
+    return std::nullopt;
+}
+
+bool ParseCliArguments(int argc, const char* const* argv, CliArguments& arguments, std::string& error)
+{
+    arguments = CliArguments{};
+    CommonOptions common;
+    if (!ParseCommonOptions(argc, argv, common, error))
+        return false;
+    arguments.vendorId = common.vendorId;
+    arguments.virtualAdapter = common.virtualAdapter;
+
+    // Program-wide switches first, anywhere on the line; then the subcommand
+    // and its options in any order.
+    std::vector<std::string> words;
+    bool help = false;
+    for (size_t i = 1; i < common.rest.size(); ++i) {
+        const std::string& word = common.rest[i];
+        if (word == "--json")
+            arguments.json = true;
+        else if (word == "--verbose" || word == "-v")
+            arguments.verbose = true;
+        else if (word == "--help" || word == "-h")
+            help = true;
+        else
+            words.push_back(word);
+    }
+    if (help) {
+        arguments.command = Command::Help;
+        return true;
+    }
+    if (words.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const std::optional<Command> command = CommandNamed(words[0]);
+    if (!command) {
+        error = "unknown command '" + words[0] + "'";
+        return false;
+    }
+    arguments.command = *command;
+    const std::vector<std::string>& allowed = CommandOptions().at(*command);
+
+    for (size_t i = 1; i < words.size(); ++i) {
+        std::string word = words[i];
+        std::string value;
+        bool inlineValue = false;
+        if (word.rfind("--", 0) == 0) {
+            const size_t equals = word.find('=');
+            if (equals != std::string::npos) {
+                value = word.substr(equals + 1);
+                word = word.substr(0, equals);
+                inlineValue = true;
+            }
+            if (std::find(allowed.begin(), allowed.end(), word) == allowed.end()) {
+                error = words[0] + ": unknown option '" + word + "'";
+                return false;
+            }
+            if (!inlineValue) {
+                if (i + 1 >= words.size()) {
+                    error = word + " needs a value";
+                    return false;
+                }
+                value = words[++i];
+            }
+            if (!Apply(arguments, word, value, error))
+                return false;
+        } else if (*command == Command::File && arguments.recording.empty()) {
+            arguments.recording = word;
+        } else {
+            error = words[0] + ": unexpected argument '" + word + "'";
+            return false;
+        }
+    }
+    return CheckCommand(arguments, error);
+}
+
+std::string UsageText()
+{
+    return "Usage: parvane-cli [options] COMMAND [command options]\n"
+           "\n"
+           "Commands:\n"
+           "  analyze [--buffer 32K] [--seconds N]\n"
+           "      wait for a call, answer it and list the candidate busy-tone frequencies\n"
+           "  verify --freq1 F [--freq2 F] --on MS --off MS [--seconds N]\n"
+           "      wait for a call and check that this busy tone is on the line\n"
+           "  period --freq1 F [--freq2 F] [--seconds N]\n"
+           "      wait for a call and measure the cadence of this tone\n"
+           "  learn [--buffer 32K]\n"
+           "      find the busy tone's frequencies and cadence, confirm them and print a tone list\n"
+           "  file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]]\n"
+           "      analyse a recording (any format libsndfile reads), no adapter needed\n"
+           "  info\n"
+           "      the adapter's ids, model name and serial number\n"
+           "\n"
+           "Options:\n"
+           "  --virtual-adapter[=PRESET|FILE]  use the virtual adapter (presets: us uk cn de fr jp au in ru br)\n"
+           "  --vendor-id ID                   the adapter's USB vendor id (e.g. 0x1234)\n"
+           "  --json                           print one JSON document on stdout\n"
+           "  --wait N                         seconds to wait for the call (default 120)\n"
+           "  --verbose                        show the trace lines of the libraries on stderr\n"
+           "\n"
+           "Exit codes: 0 done, 1 failed, 2 usage, 3 no adapter, 4 no tone found.\n";
+}
+
+} // namespace parvane::cli

@@ -1,0 +1,62 @@
+#pragma once
+// The command line of parvane-cli:
+//
+//   parvane-cli [options] analyze [--buffer 32K] [--seconds N]
+//   parvane-cli [options] verify --freq1 F [--freq2 F] --on MS --off MS [--seconds N]
+//   parvane-cli [options] period --freq1 F [--freq2 F] [--seconds N]
+//   parvane-cli [options] learn [--buffer 32K]
+//   parvane-cli [options] file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]]
+//   parvane-cli [options] info
+//
+// options (anywhere on the line): --virtual-adapter[=PRESET|FILE],
+// --vendor-id ID, --json, --verbose, --wait N (seconds to wait for the
+// call), --help.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parvane::cli {
+
+// Exit codes.
+enum ExitCode : int {
+    kExitDone = 0,
+    kExitFailed = 1,    // the run or the recording failed (message on stderr)
+    kExitUsage = 2,
+    kExitNoAdapter = 3,
+    kExitNoTone = 4,
+};
+
+enum class Command { Analyze, Verify, Period, Learn, File, Info, Help };
+
+struct CliArguments {
+    Command command = Command::Help;
+    bool json = false;
+    bool verbose = false;
+    // Adapter choice, as the programs' common options take it.
+    uint16_t vendorId = 0;
+    std::optional<std::string> virtualAdapter;
+
+    int blockBytes = 32768;            // --buffer
+    std::optional<int> seconds;        // --seconds: how long the answered run lasts at most
+    int waitSeconds = 120;             // --wait: how long to wait for the call
+    std::optional<int> frequency1;     // --freq1 (Hz)
+    std::optional<int> frequency2;     // --freq2 (Hz)
+    std::optional<int> onMs;           // --on
+    std::optional<int> offMs;          // --off
+    std::string recording;             // file REC
+};
+
+// The analysis block sizes in bytes and their names ("64K" .. "512B").
+// Accepts those names in any letter case, "32k", and plain byte counts.
+std::optional<int> ParseBlockSize(const std::string& text);
+
+// Parses argv. False with the message in error for anything malformed (the
+// caller exits with kExitUsage).
+bool ParseCliArguments(int argc, const char* const* argv, CliArguments& arguments, std::string& error);
+
+// The text printed by --help and after a usage error.
+std::string UsageText();
+
+} // namespace parvane::cli

@@ -1,0 +1,203 @@
+#include "cli/LineSession.h"
+
+#include "app/DeviceStartUp.h"
+#include "cli/CliArguments.h"
+#include "cli/Console.h"
+#include "i18n/AudioDeviceName.h"
+#include "platform/Tick.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <thread>
+
+namespace parvane::cli {
+
+namespace {
+
+void SleepMilliseconds(uint32_t milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::string Seconds(uint32_t milliseconds)
+{
+    return std::to_string((milliseconds + 999) / 1000) + " s";
+}
+
+} // namespace
+
+LineSession::LineSession(Console& console)
+    : m_console(console), m_run(m_device, m_language, m_panel, m_loop, m_capture)
+{
+    m_loop.SetTimerHandler([this](int id) { m_run.OnTimer(id); });
+    m_capture.SetOutput(&m_run);
+    m_capture.SetBlockObserver([this](const int16_t* samples, int32_t bytes) { OnBlock(samples, bytes); });
+}
+
+LineSession::~LineSession()
+{
+    m_run.Shutdown();
+    if (m_opened) {
+        if (m_device.m_bLineAnswered != 0) {
+            m_device.Binding().DaaSetOnhook();
+            m_device.m_bLineAnswered = 0;
+        }
+        m_device.SetAnswerRequester(nullptr);
+        m_device.Stop();
+        m_device.Binding().FupLedSwitch(0);
+        m_device.ResetHardware();
+    }
+    m_capture.SetBlockObserver(nullptr);
+}
+
+int LineSession::Open(uint16_t vendorId)
+{
+    ShowProgress("Opening the adapter...");
+    const DeviceStartUpResult result = StartUpDevice(m_device, &m_run, vendorId, &SleepMilliseconds, m_modelName);
+    m_opened = true;
+    if (result != DeviceStartUpResult::Ready) {
+        m_console.Error(DeviceStartUpFailureText(result));
+        return kExitNoAdapter;
+    }
+    SetAudioDeviceName(m_modelName);
+    return kExitDone;
+}
+
+void LineSession::ShowProgress(const std::string& text)
+{
+    m_console.Progress(text);
+}
+
+void LineSession::OnBlock(const int16_t* samples, int32_t bytes)
+{
+    // On the analysis thread, just before the block is analysed: only what
+    // the analysis takes (from the answer on) is kept.
+    if (!m_run.IsAnalysing() || samples == nullptr || bytes < 4)
+        return;
+    std::lock_guard<std::mutex> lock(m_heardMutex);
+    const size_t frames = static_cast<size_t>(bytes) / 4;
+    for (size_t i = 0; i < frames; ++i)
+        m_heard.push_back(samples[2 * i]);
+}
+
+std::vector<int16_t> LineSession::HeardAudio() const
+{
+    std::lock_guard<std::mutex> lock(m_heardMutex);
+    return m_heard;
+}
+
+uint64_t LineSession::HeardMs() const
+{
+    std::lock_guard<std::mutex> lock(m_heardMutex);
+    return m_heard.size() * 1000 / 48000;
+}
+
+int LineSession::BusyToneCount()
+{
+    auto count = m_device.Binding().m_pGetBusyToneCountExp;
+    return count ? count() : 0;
+}
+
+bool LineSession::BusyToneHappened()
+{
+    auto happened = m_device.Binding().m_pIsBusyToneHappenedExp;
+    return happened && happened() != 0;
+}
+
+int LineSession::PerhapsPeriod()
+{
+    auto period = m_device.Binding().m_pGetPerhapsPeriodExp;
+    return period ? period() : 0;
+}
+
+LineSession::RunOutcome LineSession::Run(const RunOptions& options)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_heardMutex);
+        m_heard.clear();
+    }
+    const auto* size = std::find(std::begin(kAnalyzeBufferSizes), std::end(kAnalyzeBufferSizes), options.blockBytes);
+    m_panel.SetAnalyzeBufferIndex(size == std::end(kAnalyzeBufferSizes)
+                                      ? kDefaultAnalyzeBufferIndex
+                                      : static_cast<int>(size - std::begin(kAnalyzeBufferSizes)));
+    m_panel.SetAutoStop(false);
+    const bool figures = options.mode != RunMode::Analyze;
+    m_panel.SetInput(RunInput::Frequency1, figures ? std::to_string(options.frequency1) : "");
+    m_panel.SetInput(RunInput::Frequency2, figures ? std::to_string(options.frequency2) : "");
+    const bool times = options.mode == RunMode::Verify;
+    m_panel.SetInput(RunInput::OnPeriod, times ? std::to_string(options.onMs) : "");
+    m_panel.SetInput(RunInput::OffPeriod, times ? std::to_string(options.offMs) : "");
+
+    // The worker writes the status line once a second on its own thread;
+    // it is printed from the loop's thread.
+    m_panel.onStatus = [this, print = options.printStatus](const std::string& text) {
+        if (text.empty())
+            return;
+        ++m_statusWrites;
+        m_loop.Post([this, print, text] {
+            if (print) {
+                m_console.EndProgress();
+                std::fprintf(m_console.Out(), "%s\n", text.c_str());
+                std::fflush(m_console.Out());
+            } else {
+                ShowProgress(text);
+            }
+        });
+    };
+    m_panel.onMessage = nullptr;
+
+    m_run.SelectMode(options.mode);
+    ShowProgress("Arming the run...");
+    if (!m_run.Start()) {
+        const std::vector<std::string> messages = m_panel.Messages();
+        m_console.Error(messages.empty() ? "the run was refused" : messages.back());
+        return RunOutcome::Refused;
+    }
+
+    // Waiting for the ring and the answer.
+    const uint32_t armedAt = GetTickCount32();
+    uint32_t shownAt = 0;
+    const bool answered = m_loop.RunUntil(
+        [&] {
+            const uint32_t now = GetTickCount32();
+            if (now - shownAt >= 250) {
+                shownAt = now;
+                if (m_device.m_bLineAnswered != 0)
+                    ShowProgress("Answered, settling...");
+                else if (m_device.m_bPstnRing != 0)
+                    ShowProgress("Ringing, answering...");
+                else
+                    ShowProgress("Waiting for the ring (" + Seconds(options.waitMs - (now - armedAt)) + " left)...");
+            }
+            return m_run.IsAnalysing();
+        },
+        options.waitMs);
+    if (!answered) {
+        m_run.Stop();
+        m_console.EndProgress();
+        return RunOutcome::NoCall;
+    }
+
+    const uint32_t answeredAt = GetTickCount32();
+    shownAt = 0;
+    const bool finished = m_loop.RunUntil(
+        [&] {
+            const uint32_t now = GetTickCount32();
+            if (!options.printStatus && now - shownAt >= 1000 && options.mode == RunMode::Analyze) {
+                shownAt = now;
+                ShowProgress(options.activity + ": " + Seconds(options.answeredMs - (now - answeredAt)) + " left");
+            }
+            return options.done && options.done();
+        },
+        options.answeredMs);
+    m_run.Stop();
+    // Stop woke the worker; it stops detection and releases the line itself.
+    m_run.WaitForWorkers(RunControl::kWorkerEndWaitMs);
+    m_panel.onStatus = nullptr;
+    m_loop.RunFor(0); // print what the worker posted last
+    m_console.EndProgress();
+    return finished ? RunOutcome::Finished : RunOutcome::Elapsed;
+}
+
+} // namespace parvane::cli

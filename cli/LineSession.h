@@ -1,0 +1,105 @@
+#pragma once
+// A headless session on port 1 of the adapter: the device start-up the main
+// dialog does, then runs driven through the same run control (RunControl)
+// with an event loop of our own for its timers, an in-memory panel for its
+// controls, and the window-less capture for Analyze Mode.
+//
+//   LineSession session(console);
+//   if (int code = session.Open(vendorId)) return code;
+//   LineSession::RunOptions options; options.mode = RunMode::Verify; ...
+//   session.Run(options);
+
+#include "app/EventLoop.h"
+#include "app/HeadlessCapture.h"
+#include "app/MemoryRunPanel.h"
+#include "app/RunControl.h"
+#include "device/DeviceOper.h"
+#include "i18n/MultiLanguage.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace parvane::cli {
+
+class Console;
+
+class LineSession {
+public:
+    explicit LineSession(Console& console);
+    // Ends a run still going, stops the device thread, switches the LED off
+    // and resets the adapter, as the dialog does when it closes.
+    ~LineSession();
+    LineSession(const LineSession&) = delete;
+    LineSession& operator=(const LineSession&) = delete;
+
+    // Brings up port 1. kExitDone, or kExitNoAdapter after telling why.
+    int Open(uint16_t vendorId);
+    const std::string& ModelName() const { return m_modelName; }
+    CDeviceOper& Device() { return m_device; }
+    MemoryRunPanel& Panel() { return m_panel; }
+
+    struct RunOptions {
+        RunMode mode = RunMode::Analyze;
+        // The operator's figures (Verify, Get Period); 0 for Freq 2: none.
+        int frequency1 = 0;
+        int frequency2 = 0;
+        int onMs = 0;
+        int offMs = 0;
+        int blockBytes = 32768;
+        uint32_t waitMs = 120000;     // for the call to come in and be answered
+        uint32_t answeredMs = 10000;  // at most, once answered
+        // Asked on the loop's thread while the call is answered; true ends
+        // the run before answeredMs.
+        std::function<bool()> done;
+        // Status lines of the worker printed on stdout (else only as progress).
+        bool printStatus = false;
+        // What the progress line says while answered ("Analysing").
+        std::string activity = "Listening";
+    };
+    enum class RunOutcome {
+        Finished, // `done` said so
+        Elapsed,  // answeredMs passed
+        NoCall,   // nothing was answered within waitMs
+        Refused,  // the run control refused to start (its message was shown)
+    };
+    RunOutcome Run(const RunOptions& options);
+
+    // The detection library's own figures (Verify, Get Period), as the
+    // worker reads them every second.
+    int BusyToneCount();
+    bool BusyToneHappened();
+    int PerhapsPeriod();
+
+    // Status lines the worker has written so far (all runs).
+    uint64_t StatusWrites() const { return m_statusWrites.load(); }
+
+    // The left channel of every block analysed during the last Analyze run
+    // (from the answer on), at 48000 Hz.
+    std::vector<int16_t> HeardAudio() const;
+    // Milliseconds of audio heard so far in the current Analyze run.
+    uint64_t HeardMs() const;
+
+private:
+    void OnBlock(const int16_t* samples, int32_t bytes);
+    void ShowProgress(const std::string& text);
+
+    Console& m_console;
+    CDeviceOper m_device;
+    CMultiLanguage m_language;
+    MemoryRunPanel m_panel;
+    EventLoop m_loop;
+    HeadlessCapture m_capture;
+    RunControl m_run;
+    std::string m_modelName;
+    bool m_opened = false;
+
+    std::atomic<uint64_t> m_statusWrites{0};
+    mutable std::mutex m_heardMutex;
+    std::vector<int16_t> m_heard;
+};
+
+} // namespace parvane::cli

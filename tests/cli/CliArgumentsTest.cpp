@@ -1,0 +1,95 @@
+#include "cli/CliArguments.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace parvane::cli;
+
+namespace {
+
+bool Parse(const std::vector<const char*>& words, CliArguments& arguments, std::string& error)
+{
+    std::vector<const char*> argv = {"parvane-cli"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return ParseCliArguments(static_cast<int>(argv.size()), argv.data(), arguments, error);
+}
+
+} // namespace
+
+TEST(CliArguments, SubcommandsTakeTheirOptionsInAnyOrderWithTheCommonOnesAnywhere)
+{
+    CliArguments arguments;
+    std::string error;
+    ASSERT_TRUE(Parse({"--json", "verify", "--on", "350", "--freq1=450", "--virtual-adapter=cn", "--off", "350"},
+                      arguments, error))
+        << error;
+    EXPECT_EQ(arguments.command, Command::Verify);
+    EXPECT_TRUE(arguments.json);
+    EXPECT_EQ(arguments.virtualAdapter.value_or(""), "cn");
+    EXPECT_EQ(arguments.frequency1.value_or(0), 450);
+    EXPECT_FALSE(arguments.frequency2.has_value());
+    EXPECT_EQ(arguments.onMs.value_or(0), 350);
+    EXPECT_EQ(arguments.offMs.value_or(0), 350);
+
+    ASSERT_TRUE(Parse({"file", "rec.wav", "--buffer", "8k", "--vendor-id", "0x4321"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.command, Command::File);
+    EXPECT_EQ(arguments.recording, "rec.wav");
+    EXPECT_EQ(arguments.blockBytes, 8192);
+    EXPECT_EQ(arguments.vendorId, 0x4321);
+
+    ASSERT_TRUE(Parse({"analyze", "--seconds", "5", "--wait=30", "--virtual-adapter"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.seconds.value_or(0), 5);
+    EXPECT_EQ(arguments.waitSeconds, 30);
+    EXPECT_EQ(arguments.blockBytes, 32768);
+    EXPECT_EQ(arguments.virtualAdapter.value_or(""), "cn");
+
+    ASSERT_TRUE(Parse({"period", "--freq1", "480", "--freq2", "620"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.frequency2.value_or(0), 620);
+    ASSERT_TRUE(Parse({"info", "--help"}, arguments, error));
+    EXPECT_EQ(arguments.command, Command::Help);
+}
+
+TEST(CliArguments, BlockSizesAreTheAnalysisChoices)
+{
+    EXPECT_EQ(ParseBlockSize("64K").value_or(0), 65536);
+    EXPECT_EQ(ParseBlockSize("32k").value_or(0), 32768);
+    EXPECT_EQ(ParseBlockSize("16384").value_or(0), 16384);
+    EXPECT_EQ(ParseBlockSize("512B").value_or(0), 512);
+    EXPECT_EQ(ParseBlockSize("512").value_or(0), 512);
+    EXPECT_FALSE(ParseBlockSize("128K"));
+    EXPECT_FALSE(ParseBlockSize("3000"));
+    EXPECT_FALSE(ParseBlockSize(""));
+}
+
+TEST(CliArguments, MalformedLinesAreRefusedWithAReason)
+{
+    struct Case {
+        std::vector<const char*> words;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command"},
+        {{"listen"}, "unknown command 'listen'"},
+        {{"verify", "--freq1", "450", "--on", "350"}, "verify needs"},
+        {{"period"}, "period needs --freq1"},
+        {{"period", "--freq1", "450", "--on", "350"}, "unknown option '--on'"},
+        {{"file"}, "file needs the recording"},
+        {{"file", "a.wav", "b.wav"}, "unexpected argument 'b.wav'"},
+        {{"file", "a.wav", "--freq2", "620"}, "go with --freq1"},
+        {{"file", "a.wav", "--freq1", "450", "--on", "350"}, "both --on and --off"},
+        {{"analyze", "--buffer", "3K"}, "not a block size"},
+        {{"analyze", "--seconds", "0"}, "not a number of seconds"},
+        {{"analyze", "--seconds"}, "needs a value"},
+        {{"verify", "--freq1", "-450", "--on", "1", "--off", "1"}, "not a frequency"},
+        {{"verify", "--freq1", "4x0", "--on", "1", "--off", "1"}, "not a frequency"},
+        {{"info", "--vendor-id", "0x10000"}, "not a USB vendor id"},
+        {{"info", "--virtual-adapter="}, "needs a preset name"},
+    };
+    for (const Case& c : cases) {
+        CliArguments arguments;
+        std::string error;
+        EXPECT_FALSE(Parse(c.words, arguments, error)) << c.says;
+        EXPECT_NE(error.find(c.says), std::string::npos) << "error: " << error;
+    }
+}

@@ -1,0 +1,186 @@
+// parvane-cli file, run as a program over recordings made here.
+
+#include "tests/cli/CliTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+using namespace parvane::cli::test;
+
+namespace {
+
+class CliFile : public ::testing::Test {
+protected:
+    void SetUp() override { m_directory = TemporaryDirectory(); }
+    void TearDown() override
+    {
+        for (const std::string& path : m_files)
+            std::remove(path.c_str());
+        ::rmdir(m_directory.c_str());
+    }
+    std::string Recording(const std::string& name, const ToneSpec& spec, int channels = 1)
+    {
+        const std::string path = Path(name);
+        WriteWav(path, MakeTone(spec), spec.rate, channels);
+        return path;
+    }
+    std::string Path(const std::string& name)
+    {
+        m_files.push_back(m_directory + "/" + name);
+        return m_files.back();
+    }
+
+private:
+    std::string m_directory;
+    std::vector<std::string> m_files;
+};
+
+} // namespace
+
+TEST_F(CliFile, ListsTheTonesFrequencyFirstWithItsCadenceInJson)
+{
+    ToneSpec spec;
+    spec.frequency1 = 425;
+    spec.onMs = spec.offMs = 480;
+    spec.durationMs = 8000;
+    spec.noiseDbfs = -55;
+    spec.leadingSilenceMs = 700;
+    const CliResult result = RunCli({"file", Recording("de.wav", spec, 2), "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const nlohmann::json json = result.Json();
+    EXPECT_EQ(json["block_bytes"], 32768);
+    ASSERT_TRUE(json["candidates"].is_array());
+    ASSERT_FALSE(json["candidates"].empty());
+    // 425 Hz lies between bins 72 (421.9) and 73 (427.7).
+    const int first = json["candidates"][0]["frequency_hz"];
+    EXPECT_TRUE(first == 422 || first == 428) << first;
+    int previous = json["candidates"][0]["count"];
+    for (const auto& candidate : json["candidates"]) {
+        EXPECT_LE(candidate["count"].get<int>(), previous);
+        previous = candidate["count"];
+        EXPECT_GE(candidate["frequency_hz"].get<int>(), 100);
+        EXPECT_LE(candidate["frequency_hz"].get<int>(), 900);
+    }
+    EXPECT_EQ(json["frequencies_hz"], nlohmann::json::array({425}));
+    EXPECT_NEAR(json["on_ms"].get<int>(), 480, 20);
+    EXPECT_NEAR(json["off_ms"].get<int>(), 480, 20);
+    EXPECT_EQ(json["sample_rate"], 48000);
+    EXPECT_EQ(json["channels"], 2);
+    EXPECT_FALSE(json.contains("found"));
+}
+
+TEST_F(CliFile, BlockSizeAndRateOfTheFileDoNotChangeTheAnswer)
+{
+    ToneSpec spec;
+    spec.frequency1 = 480;
+    spec.frequency2 = 620;
+    spec.onMs = spec.offMs = 500;
+    spec.rate = 8000;
+    spec.durationMs = 6000;
+    const CliResult result = RunCli({"file", Recording("us.wav", spec), "--buffer", "8K", "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const nlohmann::json json = result.Json();
+    EXPECT_EQ(json["block_bytes"], 8192);
+    // 2048-frame blocks: 23.4 Hz bins, both components among the candidates.
+    const int first = json["candidates"][0]["frequency_hz"];
+    EXPECT_TRUE(std::abs(first - 480) < 12 || std::abs(first - 620) < 12) << first;
+    EXPECT_EQ(json["frequencies_hz"], nlohmann::json::array({480, 620}));
+    EXPECT_EQ(json["tone_list"], "480+620/" + std::to_string(json["on_ms"].get<int>()) + ",0/" +
+                                     std::to_string(json["off_ms"].get<int>()));
+    EXPECT_NEAR(json["on_ms"].get<int>(), 500, 20);
+    EXPECT_EQ(json["sample_rate"], 8000);
+}
+
+TEST_F(CliFile, RunsTheDetectorAsVerifyAndGetPeriodWould)
+{
+    ToneSpec spec;
+    spec.durationMs = 10000;
+    const std::string path = Recording("cn.wav", spec);
+
+    CliResult result = RunCli({"file", path, "--freq1", "450", "--on", "350", "--off", "350", "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    nlohmann::json json = result.Json();
+    EXPECT_TRUE(json["found"].get<bool>());
+    EXPECT_GE(json["count"].get<int>(), 10);
+    EXPECT_NEAR(json["period_ms"].get<int>(), 350, 20);
+
+    result = RunCli({"file", path, "--freq1", "450", "--json"});
+    json = result.Json();
+    EXPECT_NEAR(json["period_ms"].get<int>(), 350, 20);
+    EXPECT_TRUE(json["detected"].get<bool>());
+
+    // Verify Mode's figures that do not match: exit 4, still a document.
+    result = RunCli({"file", path, "--freq1", "450", "--on", "500", "--off", "500", "--json"});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_FALSE(result.Json()["found"].get<bool>());
+
+    result = RunCli({"file", path, "--freq1", "450", "--on", "350", "--off", "350"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("Candidates (highest count first):"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("busy tone found"), std::string::npos) << result.out;
+}
+
+TEST_F(CliFile, SilenceAndToneOutsideTheBandFindNoTone)
+{
+    ToneSpec silent;
+    silent.levelDbfs = -130;
+    CliResult result = RunCli({"file", Recording("silent.wav", silent), "--json"});
+    EXPECT_EQ(result.exitCode, 4);
+    nlohmann::json json = result.Json();
+    EXPECT_TRUE(json["candidates"].empty());
+    EXPECT_TRUE(json["on_ms"].is_null());
+    EXPECT_TRUE(json["off_ms"].is_null());
+
+    ToneSpec high;
+    high.frequency1 = 1400;
+    result = RunCli({"file", Recording("high.wav", high)});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_NE(result.out.find("Tone: none found"), std::string::npos) << result.out;
+}
+
+TEST_F(CliFile, BadFilesGiveAMessageAndAnExitCode)
+{
+    ToneSpec spec;
+    spec.durationMs = 1000;
+    const std::string good = Recording("good.wav", spec);
+    std::ifstream in(good, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto write = [&](const std::string& name, const std::string& content) {
+        const std::string path = Path(name);
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {Path("missing.wav"), "No such file"},
+        {write("empty.wav", ""), "is empty"},
+        {write("notes.txt", "not audio at all\n"), "not an audio file"},
+        {write("cut.wav", bytes.substr(0, bytes.size() * 2 / 3)), "truncated"},
+    };
+    for (const auto& [path, says] : cases) {
+        for (bool json : {false, true}) {
+            std::vector<std::string> arguments = {"file", path};
+            if (json)
+                arguments.push_back("--json");
+            const CliResult result = RunCli(arguments);
+            EXPECT_EQ(result.exitCode, 1) << path;
+            EXPECT_TRUE(result.out.empty()) << result.out;
+            EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
+        }
+    }
+}
+
+TEST(CliUsage, UsageErrorsExitWithTwoAndHelpWithZero)
+{
+    CliResult result = RunCli({"file"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("Usage: parvane-cli"), std::string::npos);
+    result = RunCli({"verify", "--freq1", "450"});
+    EXPECT_EQ(result.exitCode, 2);
+    result = RunCli({"--help"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("learn"), std::string::npos);
+}

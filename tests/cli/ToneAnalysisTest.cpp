@@ -1,0 +1,317 @@
+// The offline pieces of the front end: refining frequencies, measuring the
+// cadence with the detector, the tone list, the report of an analysed
+// recording, and reading recordings.
+
+#include "audio/AnalysisOutput.h"
+#include "cli/AnalysisReport.h"
+#include "cli/Recording.h"
+#include "cli/ToneProfile.h"
+#include "cli/ToneRefinement.h"
+#include "platform/DebugPrint.h"
+#include "tests/cli/CliTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+using namespace parvane;
+using namespace parvane::cli;
+using namespace parvane::cli::test;
+
+namespace {
+
+// The analysis writes a trace line per block; the tests do not need them.
+class QuietTrace : public ::testing::Test {
+protected:
+    void SetUp() override { m_previous = SetDebugSink([](const std::string&) {}); }
+    void TearDown() override { SetDebugSink(m_previous); }
+
+private:
+    DebugSink m_previous;
+};
+
+// Bins of 32768-byte blocks unless told.
+ToneComponents Refined(const ToneSpec& spec, std::vector<double> seeds, double binHz = 5.859375)
+{
+    const std::vector<int16_t> tone = MakeTone(spec);
+    return ToneRefinement(tone, 48000).Refine(seeds, binHz);
+}
+
+} // namespace
+
+using ToneRefinementTest = QuietTrace;
+
+TEST_F(ToneRefinementTest, FindsASingleToneWellInsideABinFromItsCandidate)
+{
+    // 32768-byte blocks name 451.17 Hz (bin 77) for a 450 Hz tone, and
+    // 398.4 Hz for 400.
+    for (double frequency : {450.0, 400.0, 425.0, 441.3}) {
+        ToneSpec spec;
+        spec.frequency1 = frequency;
+        spec.noiseDbfs = -50;
+        const double bin = std::round(frequency / 5.859375) * 5.859375;
+        const ToneComponents tone = Refined(spec, {bin, 0.0});
+        ASSERT_EQ(tone.frequencies.size(), 1u) << frequency;
+        EXPECT_NEAR(tone.frequencies[0], frequency, 0.3);
+    }
+}
+
+TEST_F(ToneRefinementTest, FindsBothComponentsOfADualToneEvenWhenOneIsWeaker)
+{
+    for (double twist : {0.0, 6.0}) {
+        ToneSpec spec;
+        spec.frequency1 = 480;
+        spec.frequency2 = 620;
+        spec.onMs = spec.offMs = 500;
+        spec.twistDb = twist;
+        spec.noiseDbfs = -55;
+        // The analysis sees mostly the stronger component.
+        const ToneComponents tone = Refined(spec, {480.5});
+        ASSERT_EQ(tone.frequencies.size(), 2u) << twist;
+        EXPECT_NEAR(tone.frequencies[0], 480, 0.3);
+        EXPECT_NEAR(tone.frequencies[1], 620, 0.3);
+        EXPECT_NEAR(tone.twistDb, twist, 1.0);
+    }
+}
+
+TEST_F(ToneRefinementTest, WideBinsOfSmallBlocksStillLeadToTheTone)
+{
+    // 2048-byte blocks: 93.75 Hz bins; 425 Hz is named 375 Hz.
+    ToneSpec spec;
+    spec.frequency1 = 425;
+    const ToneComponents tone = Refined(spec, {375.0}, 93.75);
+    ASSERT_EQ(tone.frequencies.size(), 1u);
+    EXPECT_NEAR(tone.frequencies[0], 425, 0.3);
+}
+
+TEST_F(ToneRefinementTest, AHarmonicOrAFarWeakerToneIsNoSecondComponent)
+{
+    ToneSpec spec;
+    spec.frequency1 = 400;
+    spec.frequency2 = 800;
+    spec.twistDb = 20;
+    EXPECT_EQ(Refined(spec, {398.4}).frequencies.size(), 1u);
+}
+
+TEST_F(ToneRefinementTest, SilenceNoiseAndNoCandidatesGiveNoTone)
+{
+    ToneSpec silent;
+    silent.levelDbfs = -120;
+    EXPECT_TRUE(Refined(silent, {450}).frequencies.empty());
+    EXPECT_TRUE(Refined(ToneSpec{}, {}).frequencies.empty());
+    EXPECT_TRUE(ToneRefinement::FindToneStretches({}, 48000).empty());
+}
+
+TEST_F(ToneRefinementTest, StretchesFollowTheCadenceAndLongTonesAreCut)
+{
+    ToneSpec spec;
+    spec.durationMs = 2100; // three tones of 350 ms
+    spec.noiseDbfs = -60;
+    const std::vector<SampleRange> stretches = ToneRefinement::FindToneStretches(MakeTone(spec), 48000);
+    ASSERT_EQ(stretches.size(), 3u);
+    for (size_t i = 0; i < stretches.size(); ++i) {
+        // Inside the tone: a frame trimmed at each end.
+        EXPECT_GE(stretches[i].begin, i * 700 * 48u);
+        EXPECT_LE(stretches[i].end, (i * 700 + 350) * 48u);
+        EXPECT_GE(stretches[i].Length(), 300 * 48u);
+    }
+    ToneSpec steady;
+    steady.onMs = 0;
+    steady.durationMs = 2500;
+    const std::vector<SampleRange> pieces = ToneRefinement::FindToneStretches(MakeTone(steady), 48000);
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[0].end, pieces[1].begin);
+    EXPECT_LE(pieces[0].Length(), 48000u);
+}
+
+TEST(ToneProfile, CadenceIsMeasuredByTheDetector)
+{
+    ToneSpec spec;
+    spec.durationMs = 8000;
+    spec.noiseDbfs = -50;
+    std::optional<Cadence> cadence = MeasureCadence(MakeTone(spec), 450, 0);
+    ASSERT_TRUE(cadence.has_value());
+    EXPECT_NEAR(cadence->onMs, 350, 20);
+    EXPECT_EQ(cadence->offMs, cadence->onMs);
+    EXPECT_NEAR(cadence->periodMs, 350, 20);
+
+    spec.onMs = 500;
+    spec.offMs = 250;
+    cadence = MeasureCadence(MakeTone(spec), 450, 0);
+    ASSERT_TRUE(cadence.has_value());
+    EXPECT_NEAR(cadence->onMs, 500, 25);
+    EXPECT_NEAR(cadence->offMs, 250, 25);
+    EXPECT_NEAR(cadence->periodMs, 750, 25);
+
+    // The wrong frequency, or a steady tone: no cadence.
+    EXPECT_FALSE(MeasureCadence(MakeTone(spec), 600, 0).has_value());
+    spec.onMs = 0;
+    EXPECT_FALSE(MeasureCadence(MakeTone(spec), 450, 0).has_value());
+}
+
+TEST(ToneProfile, DetectionOverARecordingJudgesAsTheStatusLineDoes)
+{
+    ToneSpec spec;
+    spec.durationMs = 12000; // 17 cycles
+    const std::vector<int16_t> tone = MakeTone(spec);
+    DetectionResult verify = DetectOverRecording(tone, 450, 0, 350, 350);
+    EXPECT_TRUE(verify.found);
+    EXPECT_GE(verify.count, 10);
+    EXPECT_NEAR(verify.periodMs, 350, 20);
+
+    // Get Period: nothing asked but the frequency.
+    DetectionResult period = DetectOverRecording(tone, 450, 0, 0, 0);
+    EXPECT_TRUE(period.libraryFound);
+    EXPECT_NEAR(period.periodMs, 350, 20);
+
+    // Another cadence asked for: not found, the period still measured.
+    DetectionResult wrong = DetectOverRecording(tone, 450, 0, 500, 500);
+    EXPECT_FALSE(wrong.found);
+    EXPECT_NEAR(wrong.periodMs, 350, 20);
+
+    // Too short to reach a count of 10: the library found it, the verdict
+    // is still "not yet".
+    spec.durationMs = 4000;
+    DetectionResult brief = DetectOverRecording(MakeTone(spec), 450, 0, 350, 350);
+    EXPECT_TRUE(brief.libraryFound);
+    EXPECT_FALSE(brief.found);
+
+    EXPECT_FALSE(DetectOverRecording(tone, 30000, 0, 0, 0).problem.empty());
+}
+
+TEST(ToneProfile, ToneListNotation)
+{
+    EXPECT_EQ(BusyToneLine({{450}, 350, 350}), "busy = 450/350,0/350");
+    EXPECT_EQ(ToneListText({{480, 620}, 500, 500}), "480+620/500,0/500");
+    EXPECT_EQ(ToneListText({{425}, 0, 0}), "425");
+    EXPECT_EQ(RequestedPeriod(350, 350), 350);
+    EXPECT_EQ(RequestedPeriod(350, 250), 600);
+    EXPECT_EQ(RequestedPeriod(0, 0), 0);
+}
+
+using AnalysisReportTest = QuietTrace;
+
+TEST_F(AnalysisReportTest, ARecordingIsAnalysedInTheChosenBlocksWithItsOwnClock)
+{
+    ToneSpec spec;
+    spec.durationMs = 7000;
+    const std::vector<int16_t> mono = MakeTone(spec);
+    std::vector<int16_t> stereo;
+    for (int16_t sample : mono) {
+        stereo.push_back(sample);
+        stereo.push_back(0); // the right channel is not listened to
+    }
+    MemoryAnalysisOutput output;
+    AnalyseRecording(stereo, 32768, output);
+    // 7 s of 8192-frame blocks: 41 whole blocks, each counted or 0 Hz.
+    ASSERT_GE(output.frequencies.GetCount(), 1);
+    EXPECT_EQ(output.frequencies.GetText(0), "451 Hz");
+
+    const AnalysisReport report = BuildAnalysisReport(32768, output.frequencies, output.changes, mono);
+    ASSERT_FALSE(report.candidates.empty());
+    EXPECT_EQ(std::lround(report.candidates[0].frequencyHz), 451);
+    long total = 0;
+    for (const Candidate& candidate : report.candidates)
+        total += candidate.count;
+    EXPECT_LE(total, 41);
+    ASSERT_EQ(report.Frequencies(), std::vector<int>{450});
+    ASSERT_TRUE(report.cadence.has_value());
+    EXPECT_NEAR(report.cadence->onMs, 350, 20);
+    EXPECT_GT(report.changes, 10);
+    // "keep" times come from the recording's clock: the tone holds for one
+    // or two blocks of 171 ms at a time.
+    ASSERT_FALSE(report.held.empty());
+    for (const HeldFrequency& held : report.held) {
+        EXPECT_GE(held.medianMs, 170);
+        EXPECT_LE(held.medianMs, 520);
+    }
+
+    const nlohmann::ordered_json json = ReportJson(report);
+    EXPECT_EQ(json["block_bytes"], 32768);
+    EXPECT_EQ(json["candidates"][0]["frequency_hz"], 451);
+    EXPECT_EQ(json["tone_list"], ToneListText(report.Profile()));
+}
+
+TEST(AnalysisReport, CandidatesAreOrderedByCountAndTheChangeLogIsSummarised)
+{
+    MemoryAnalysisList frequencies, changes;
+    for (auto [text, count] : std::vector<std::pair<const char*, long>>{{"445 Hz", 3}, {"451 Hz", 9}, {"457 Hz", 3}}) {
+        frequencies.SetItemData(frequencies.AddString(text), count);
+    }
+    for (const char* line : {"(451 Hz) happened,Last Freq(0 Hz) keep 4000 ms", "(0 Hz) happened,Last Freq(451 Hz) keep 340 ms",
+                             "(451 Hz) happened,Last Freq(0 Hz) keep 342 ms", "something else",
+                             "(0 Hz) happened,Last Freq(451 Hz) keep 341 ms"})
+        changes.AddString(line);
+    AnalysisReport report;
+    report.candidates = CandidatesOf(frequencies);
+    ASSERT_EQ(report.candidates.size(), 3u);
+    EXPECT_EQ(report.candidates[0].frequencyHz, 451);
+    EXPECT_EQ(report.candidates[1].frequencyHz, 445); // equal counts keep the list's order
+    SummariseChangeLog(changes, report);
+    EXPECT_EQ(report.changes, 4);
+    ASSERT_EQ(report.held.size(), 2u);
+    EXPECT_EQ(report.held[0].frequencyHz, 451);
+    EXPECT_EQ(report.held[0].times, 2);
+    EXPECT_EQ(report.held[0].medianMs, 341);
+    EXPECT_EQ(report.held[1].frequencyHz, 0); // the first line's 4000 ms before anything is left out
+    EXPECT_EQ(report.held[1].medianMs, 342);
+}
+
+TEST(Recording, ReadsAnyRateAndChannelCountIntoLineAudio)
+{
+    const std::string directory = TemporaryDirectory();
+    ToneSpec spec;
+    spec.rate = 8000;
+    spec.onMs = 0;
+    spec.durationMs = 2000;
+    WriteWav(directory + "/narrow.wav", MakeTone(spec), 8000, 1);
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(LoadRecording(directory + "/narrow.wav", recording, error)) << error;
+    EXPECT_EQ(recording.fileRate, 8000);
+    EXPECT_EQ(recording.fileChannels, 1);
+    EXPECT_NEAR(static_cast<double>(recording.Frames()), 96000.0, 100.0);
+    // Still 450 Hz after the conversion.
+    const ToneComponents tone = ToneRefinement(recording.Left(), 48000).Refine({451}, 5.859375);
+    ASSERT_EQ(tone.frequencies.size(), 1u);
+    EXPECT_NEAR(tone.frequencies[0], 450.0, 0.3);
+    std::remove((directory + "/narrow.wav").c_str());
+    ::rmdir(directory.c_str());
+}
+
+TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
+{
+    const std::string directory = TemporaryDirectory();
+    ToneSpec spec;
+    spec.durationMs = 1000;
+    WriteWav(directory + "/good.wav", MakeTone(spec), 48000, 2);
+    std::ifstream good(directory + "/good.wav", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
+    auto write = [&](const std::string& name, const std::string& content) {
+        std::ofstream(directory + "/" + name, std::ios::binary) << content;
+        return directory + "/" + name;
+    };
+    struct Case {
+        std::string path;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {directory + "/missing.wav", "No such file"},
+        {write("empty.wav", ""), "is empty"},
+        {write("text.wav", "just some words, no audio\n"), "not an audio file"},
+        {write("cut.wav", bytes.substr(0, bytes.size() / 2)), "truncated"},
+        {write("header.wav", bytes.substr(0, 30)), "not an audio file"},
+        {directory, "directory"},
+    };
+    for (const Case& c : cases) {
+        Recording recording;
+        std::string error;
+        EXPECT_FALSE(LoadRecording(c.path, recording, error)) << c.path;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_TRUE(recording.stereo.empty());
+    }
+    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav"})
+        std::remove((directory + "/" + name).c_str());
+    ::rmdir(directory.c_str());
+}

@@ -75,6 +75,13 @@ struct DetectionRun {
     bool Found() const { return happened && count >= RunControl::kFoundCount; }
 };
 
+// Get Period has its answer: the tone found and a period measured over
+// several cycles.
+bool PeriodMeasured(const DetectionRun& run)
+{
+    return run.happened && run.count >= kPeriodCycles && run.periodMs > 0;
+}
+
 DetectionRun ReadDetection(LineSession& session)
 {
     return {session.BusyToneCount(), session.BusyToneHappened(), session.PerhapsPeriod()};
@@ -209,7 +216,7 @@ namespace {
 int PrintDetection(const CliArguments& arguments, Console& console, const DetectionRun& run, bool verify,
                    const std::string& status)
 {
-    const bool found = verify ? run.Found() : (run.happened && run.periodMs > 0);
+    const bool found = verify ? run.Found() : PeriodMeasured(run);
     if (arguments.json) {
         nlohmann::ordered_json json;
         json["frequencies_hz"] = nlohmann::ordered_json::array({*arguments.frequency1});
@@ -240,48 +247,44 @@ int PrintDetection(const CliArguments& arguments, Console& console, const Detect
 
 } // namespace
 
-int RunVerifyCommand(const CliArguments& arguments, Console& console)
+namespace {
+
+// Verify Mode or Get Period with the operator's figures; ends once the
+// verdict is in (and shown), or after --seconds.
+int RunDetectionCommand(const CliArguments& arguments, Console& console, bool verify)
 {
     LineSession session(console);
     if (int code = session.Open(arguments.vendorId))
         return code;
     LineSession::RunOptions options;
-    options.mode = RunMode::Verify;
+    options.mode = verify ? RunMode::Verify : RunMode::GetPeriod;
     options.frequency1 = *arguments.frequency1;
     options.frequency2 = arguments.frequency2.value_or(0);
-    options.onMs = *arguments.onMs;
-    options.offMs = *arguments.offMs;
+    options.onMs = arguments.onMs.value_or(0);
+    options.offMs = arguments.offMs.value_or(0);
     options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
-    options.answeredMs = Milliseconds(arguments.seconds, kVerifyDefaultSeconds);
+    options.answeredMs = Milliseconds(arguments.seconds, verify ? kVerifyDefaultSeconds : kPeriodDefaultSeconds);
     options.printStatus = !arguments.json;
     DetectionRun last;
     int code = kExitDone;
-    if (RunFailed(RunDetection(session, options, true, last, [](const DetectionRun& run) { return run.Found(); }),
-                  arguments, console, code))
+    const auto enough = [verify](const DetectionRun& run) {
+        return verify ? run.Found() : PeriodMeasured(run);
+    };
+    if (RunFailed(RunDetection(session, options, true, last, enough), arguments, console, code))
         return code;
-    return PrintDetection(arguments, console, last, true, session.Panel().Status());
+    return PrintDetection(arguments, console, last, verify, session.Panel().Status());
+}
+
+} // namespace
+
+int RunVerifyCommand(const CliArguments& arguments, Console& console)
+{
+    return RunDetectionCommand(arguments, console, true);
 }
 
 int RunPeriodCommand(const CliArguments& arguments, Console& console)
 {
-    LineSession session(console);
-    if (int code = session.Open(arguments.vendorId))
-        return code;
-    LineSession::RunOptions options;
-    options.mode = RunMode::GetPeriod;
-    options.frequency1 = *arguments.frequency1;
-    options.frequency2 = arguments.frequency2.value_or(0);
-    options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
-    options.answeredMs = Milliseconds(arguments.seconds, kPeriodDefaultSeconds);
-    options.printStatus = !arguments.json;
-    DetectionRun last;
-    int code = kExitDone;
-    const auto enough = [](const DetectionRun& run) {
-        return run.happened && run.count >= kPeriodCycles && run.periodMs > 0;
-    };
-    if (RunFailed(RunDetection(session, options, true, last, enough), arguments, console, code))
-        return code;
-    return PrintDetection(arguments, console, last, false, session.Panel().Status());
+    return RunDetectionCommand(arguments, console, false);
 }
 
 int RunLearnCommand(const CliArguments& arguments, Console& console)
@@ -330,11 +333,7 @@ int RunLearnCommand(const CliArguments& arguments, Console& console)
     period.waitMs = waitMs;
     period.answeredMs = 20000;
     DetectionRun measured;
-    if (RunFailed(RunDetection(session, period, false, measured,
-                               [](const DetectionRun& run) {
-                                   return run.happened && run.count >= kPeriodCycles && run.periodMs > 0;
-                               }),
-                  arguments, console, code))
+    if (RunFailed(RunDetection(session, period, false, measured, PeriodMeasured), arguments, console, code))
         return code;
 
     // The on and off times: the analysed audio splits the period when the

@@ -113,10 +113,20 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
     SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file) {
         const std::string why = sf_strerror(nullptr);
-        if (why.find("System error") != std::string::npos)
+        switch (sf_error(nullptr)) {
+        case SF_ERR_SYSTEM:
             error = "cannot read " + Quoted(path) + ": " + why;
-        else
+            break;
+        case SF_ERR_UNRECOGNISED_FORMAT:
             error = Quoted(path) + " is not an audio file that can be read (" + why + ")";
+            break;
+        case SF_ERR_MALFORMED_FILE:
+            error = Quoted(path) + " is damaged or truncated (" + why + ")";
+            break;
+        default: // errors particular to a format: a header that is cut or wrong
+            error = Quoted(path) + " is damaged or not an audio file (" + why + ")";
+            break;
+        }
         return false;
     }
     if (LogShowsTruncation(file.get())) {
@@ -127,7 +137,10 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
         error = Quoted(path) + " has no channels or no sample rate";
         return false;
     }
-    if (info.frames > static_cast<sf_count_t>(kLongestRecordingSeconds) * info.samplerate) {
+    // A length of SF_COUNT_MAX means libsndfile could not tell it (an Ogg
+    // file whose end is missing, a pipe).
+    const bool lengthKnown = info.frames >= 0 && info.frames != SF_COUNT_MAX;
+    if (lengthKnown && info.frames > static_cast<sf_count_t>(kLongestRecordingSeconds) * info.samplerate) {
         error = Quoted(path) + " is longer than " + std::to_string(kLongestRecordingSeconds / 60) + " minutes";
         return false;
     }
@@ -141,7 +154,8 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
 
     // Two channels of floats at the file's rate.
     std::vector<float> samples;
-    samples.reserve(static_cast<size_t>(std::max<sf_count_t>(info.frames, 0)) * 2);
+    if (lengthKnown)
+        samples.reserve(static_cast<size_t>(info.frames) * 2);
     std::vector<float> chunk(static_cast<size_t>(4096) * info.channels);
     sf_count_t total = 0;
     for (;;) {
@@ -163,13 +177,13 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
         error = Quoted(path) + " cannot be decoded to the end (" + sf_strerror(file.get()) + "): it is damaged or truncated";
         return false;
     }
-    if (info.frames > 0 && info.frames != SF_COUNT_MAX && total < info.frames) {
+    if (lengthKnown && total < info.frames) {
         error = Quoted(path) + " is truncated: " + std::to_string(total) + " of the " + std::to_string(info.frames) +
                 " frames it announces could be read";
         return false;
     }
     if (total == 0) {
-        error = Quoted(path) + " holds no audio";
+        error = Quoted(path) + (lengthKnown ? " holds no audio" : " holds no audio that can be decoded: it is damaged or truncated");
         return false;
     }
     if (info.samplerate != Recording::kRate && !Resample(samples, info.samplerate, error)) {

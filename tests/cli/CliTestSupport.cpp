@@ -47,12 +47,12 @@ std::vector<int16_t> MakeTone(const ToneSpec& spec)
     return samples;
 }
 
-void WriteWav(const std::string& path, const std::vector<int16_t>& mono, int rate, int channels)
+void WriteWav(const std::string& path, const std::vector<int16_t>& mono, int rate, int channels, int format)
 {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.format = format != 0 ? format : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         throw std::runtime_error("cannot write " + path);

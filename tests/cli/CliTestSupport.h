@@ -26,8 +26,9 @@ struct ToneSpec {
 };
 std::vector<int16_t> MakeTone(const ToneSpec& spec);
 
-// Writes a WAV file (16-bit PCM) of `channels` copies of the samples.
-void WriteWav(const std::string& path, const std::vector<int16_t>& mono, int rate, int channels = 1);
+// Writes a WAV file (16-bit PCM), or a file of another libsndfile format
+// (SF_FORMAT_...), of `channels` copies of the samples.
+void WriteWav(const std::string& path, const std::vector<int16_t>& mono, int rate, int channels = 1, int format = 0);
 
 // A fresh directory for one test's files.
 std::string TemporaryDirectory();

@@ -11,6 +11,7 @@
 #include "tests/cli/CliTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <fstream>
@@ -292,6 +293,12 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         std::ofstream(directory + "/" + name, std::ios::binary) << content;
         return directory + "/" + name;
     };
+    auto cut = [&](const std::string& name, int format) {
+        WriteWav(directory + "/" + name, MakeTone(spec), 48000, 1, format);
+        std::ifstream whole(directory + "/" + name, std::ios::binary);
+        const std::string content((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+        return write(name, content.substr(0, content.size() * 2 / 3));
+    };
     struct Case {
         std::string path;
         const char* says;
@@ -301,7 +308,10 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         {write("empty.wav", ""), "is empty"},
         {write("text.wav", "just some words, no audio\n"), "not an audio file"},
         {write("cut.wav", bytes.substr(0, bytes.size() / 2)), "truncated"},
-        {write("header.wav", bytes.substr(0, 30)), "not an audio file"},
+        {write("header.wav", bytes.substr(0, 30)), "damaged"},
+        {cut("cut.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16), "truncated"},
+        {cut("cut.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16), "truncated"},
+        {cut("cut.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS), "truncated"},
         {directory, "directory"},
     };
     for (const Case& c : cases) {
@@ -311,7 +321,7 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_TRUE(recording.stereo.empty());
     }
-    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav"})
+    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav", "cut.aiff", "cut.flac", "cut.ogg"})
         std::remove((directory + "/" + name).c_str());
     ::rmdir(directory.c_str());
 }

@@ -1,5 +1,7 @@
 #include "cli/ToneRefinement.h"
 
+#include "audio/Fft.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -146,22 +148,38 @@ double ToneRefinement::FindPeak(double seed, double span) const
     return centre;
 }
 
+std::vector<double> ToneRefinement::PaddedSpectrum() const
+{
+    // Stretches are at most a second long, shorter than the transform.
+    std::vector<double> input(kPaddedPoints), real(kPaddedPoints), imaginary(kPaddedPoints);
+    std::vector<double> power(kPaddedPoints / 2, 0.0);
+    for (const Stretch& stretch : m_stretches) {
+        std::fill(input.begin(), input.end(), 0.0);
+        std::copy_n(stretch.windowed.begin(), std::min(stretch.windowed.size(), input.size()), input.begin());
+        FFT(kPaddedPoints, false, input.data(), nullptr, real.data(), imaginary.data());
+        for (size_t k = 0; k < power.size(); ++k)
+            power[k] += real[k] * real[k] + imaginary[k] * imaginary[k];
+    }
+    return power;
+}
+
 ToneComponents ToneRefinement::Refine(const std::vector<double>& candidates, double binHz) const
 {
     ToneComponents tone;
     if (!HasTone() || candidates.empty())
         return tone;
 
-    // The spectrum on a 1 Hz grid (the main lobe of the longest stretch is
-    // 4 Hz wide, so no peak falls between two points) and its local peaks.
-    const double lowest = kLowestHz - kGridMarginHz, highest = kHighestHz + kGridMarginHz;
-    std::vector<double> grid;
-    for (double f = lowest; f <= highest; f += 1.0)
-        grid.push_back(PowerAt(f));
-    auto frequencyOf = [&](size_t i) { return lowest + static_cast<double>(i); };
+    // The spectrum on the grid of a zero-padded transform (0.73 Hz apart,
+    // finer than the main lobe of the longest stretch, so no peak falls
+    // between two points) and its local peaks.
+    const std::vector<double> grid = PaddedSpectrum();
+    const double spacing = static_cast<double>(m_sampleRate) / kPaddedPoints;
+    auto frequencyOf = [&](size_t i) { return spacing * static_cast<double>(i); };
+    const size_t lowest = static_cast<size_t>((kLowestHz - kGridMarginHz) / spacing);
+    const size_t highest = std::min(grid.size() - 1, static_cast<size_t>((kHighestHz + kGridMarginHz) / spacing));
     auto strongestPeak = [&](auto accept) {
         double best = 0.0, bestPower = 0.0;
-        for (size_t i = 1; i + 1 < grid.size(); ++i) {
+        for (size_t i = std::max<size_t>(lowest, 1); i < highest; ++i) {
             if (grid[i] > grid[i - 1] && grid[i] >= grid[i + 1] && grid[i] > bestPower && accept(frequencyOf(i))) {
                 best = frequencyOf(i);
                 bestPower = grid[i];

@@ -10,7 +10,8 @@
 //   2. each stretch (cut to at most a second) is Hann-windowed, and the
 //      power of its discrete-time Fourier transform is summed over the
 //      stretches at any frequency asked for (a Goertzel filter per frequency);
-//   3. the strongest peak of that power (on a 1 Hz grid) within the bin of
+//   3. the strongest peak of that power (on the grid of a zero-padded
+//      transform, 0.73 Hz apart) within the bin of
 //      the analysis's best candidate, searched again on finer grids and
 //      interpolated, is the first component;
 //   4. the strongest other peak between 100 and 900 Hz, at least 25 Hz from
@@ -52,6 +53,7 @@ public:
     static constexpr double kHighestHz = 900.0;
     static constexpr double kComponentsApartHz = 25.0;
     static constexpr double kMaximumTwistDb = 10.0;
+    static constexpr unsigned kPaddedPoints = 65536; // longer than the longest stretch
 
     // Stretches of `mono` where a tone (or anything as loud) sounds, trimmed
     // by a frame at each end and cut to at most kLongestStretchMs.
@@ -72,6 +74,10 @@ public:
     ToneComponents Refine(const std::vector<double>& candidates, double binHz) const;
 
 private:
+    // Power of the zero-padded transform of each stretch, summed: bins of
+    // sampleRate / kPaddedPoints hertz.
+    std::vector<double> PaddedSpectrum() const;
+
     struct Stretch {
         std::vector<double> windowed;
     };

@@ -3,7 +3,6 @@
 #include "app/DeviceStartUp.h"
 #include "cli/CliArguments.h"
 #include "cli/Console.h"
-#include "i18n/AudioDeviceName.h"
 #include "platform/Tick.h"
 
 #include <algorithm>
@@ -60,7 +59,6 @@ int LineSession::Open(uint16_t vendorId)
         m_console.Error(DeviceStartUpFailureText(result));
         return kExitNoAdapter;
     }
-    SetAudioDeviceName(m_modelName);
     return kExitDone;
 }
 

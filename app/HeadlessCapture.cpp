@@ -3,7 +3,11 @@
 namespace parvane {
 
 HeadlessCapture::HeadlessCapture()
-    : m_receiver([this](const int16_t* samples, int32_t bytes) { m_analysis.AnalyseStereoBlock(samples, bytes); })
+    : m_receiver([this](const int16_t* samples, int32_t bytes) {
+          if (m_observer)
+              m_observer(samples, bytes);
+          m_analysis.AnalyseStereoBlock(samples, bytes);
+      })
 {
 }
 

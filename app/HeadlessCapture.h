@@ -19,6 +19,7 @@
 #include "audio/BlockQueueReceiver.h"
 #include "audio/SpectrumAnalysis.h"
 
+#include <functional>
 #include <memory>
 
 namespace parvane {
@@ -33,11 +34,18 @@ public:
     void StartCapture() override;
     void StopCapture() override;
 
+    // Sees every block just before the analysis does, on the analysis
+    // thread (the headless front end keeps the audio it heard). Set or clear
+    // it only while no engine captures.
+    using BlockObserver = std::function<void(const int16_t* samples, int32_t bytes)>;
+    void SetBlockObserver(BlockObserver observer) { m_observer = std::move(observer); }
+
     // Blocks analysed so far (all engines).
     uint64_t AnalysedBlocks() const { return m_receiver.HandledBlocks(); }
 
 private:
     SpectrumAnalysis m_analysis;
+    BlockObserver m_observer;
     BlockQueueReceiver m_receiver;
     std::unique_ptr<CAudioEngine> m_engine;
 };

@@ -37,6 +37,10 @@ LineSession::LineSession(Console& console)
 LineSession::~LineSession()
 {
     m_run.Shutdown();
+    // Runs end with Stop, which stops capture; should one not have, the
+    // analysis must not go on writing into the members going away.
+    m_capture.StopCapture();
+    m_capture.SetBlockObserver(nullptr);
     if (m_opened) {
         if (m_device.m_bLineAnswered != 0) {
             m_device.Binding().DaaSetOnhook();
@@ -47,7 +51,6 @@ LineSession::~LineSession()
         m_device.Binding().FupLedSwitch(0);
         m_device.ResetHardware();
     }
-    m_capture.SetBlockObserver(nullptr);
 }
 
 int LineSession::Open(uint16_t vendorId)

@@ -34,7 +34,9 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
 	@for b in $(BENCH_BUILD)/bin/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
 
-demo: build
+# Builds only the headless tool and what it loads at run time, not the tests.
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target parvane-cli
 	$(BUILD)/bin/parvane-cli learn --virtual-adapter=cn
 
 screenshots: build

@@ -95,3 +95,19 @@ TEST(CliLine, PeriodMeasuresTheCadence)
     EXPECT_GE(json["count"].get<int>(), 2);
     EXPECT_FALSE(json.contains("on_ms"));
 }
+
+TEST(CliLine, ASilentLineHasNoTone)
+{
+    const std::string directory = TemporaryDirectory();
+    const std::string scenario = directory + "/silent.ini";
+    std::ofstream(scenario) << "[call]\ntone = 0\n";
+    const CliResult result = RunCli({"analyze", "--virtual-adapter=" + scenario, "--seconds", "3", "--json"});
+    EXPECT_EQ(result.exitCode, 4) << result.err;
+    const nlohmann::json json = result.Json();
+    EXPECT_TRUE(json["candidates"].empty());
+    EXPECT_TRUE(json["frequencies_hz"].empty());
+    EXPECT_TRUE(json["on_ms"].is_null());
+    EXPECT_TRUE(json["off_ms"].is_null());
+    std::remove(scenario.c_str());
+    ::rmdir(directory.c_str());
+}

@@ -21,10 +21,10 @@ protected:
             std::remove(path.c_str());
         ::rmdir(m_directory.c_str());
     }
-    std::string Recording(const std::string& name, const ToneSpec& spec, int channels = 1)
+    std::string Recording(const std::string& name, const ToneSpec& signal, int channels = 1)
     {
         const std::string path = Path(name);
-        WriteWav(path, MakeTone(spec), spec.rate, channels);
+        WriteWav(path, MakeTone(signal), signal.rate, channels);
         return path;
     }
     std::string Path(const std::string& name)
@@ -42,13 +42,13 @@ private:
 
 TEST_F(CliFile, ListsTheTonesFrequencyFirstWithItsCadenceInJson)
 {
-    ToneSpec spec;
-    spec.frequency1 = 425;
-    spec.onMs = spec.offMs = 480;
-    spec.durationMs = 8000;
-    spec.noiseDbfs = -55;
-    spec.leadingSilenceMs = 700;
-    const CliResult result = RunCli({"file", Recording("de.wav", spec, 2), "--json"});
+    ToneSpec signal;
+    signal.frequency1 = 425;
+    signal.onMs = signal.offMs = 480;
+    signal.durationMs = 8000;
+    signal.noiseDbfs = -55;
+    signal.leadingSilenceMs = 700;
+    const CliResult result = RunCli({"file", Recording("de.wav", signal, 2), "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const nlohmann::json json = result.Json();
     EXPECT_EQ(json["block_bytes"], 32768);
@@ -74,13 +74,13 @@ TEST_F(CliFile, ListsTheTonesFrequencyFirstWithItsCadenceInJson)
 
 TEST_F(CliFile, BlockSizeAndRateOfTheFileDoNotChangeTheAnswer)
 {
-    ToneSpec spec;
-    spec.frequency1 = 480;
-    spec.frequency2 = 620;
-    spec.onMs = spec.offMs = 500;
-    spec.rate = 8000;
-    spec.durationMs = 6000;
-    const CliResult result = RunCli({"file", Recording("us.wav", spec), "--buffer", "8K", "--json"});
+    ToneSpec signal;
+    signal.frequency1 = 480;
+    signal.frequency2 = 620;
+    signal.onMs = signal.offMs = 500;
+    signal.rate = 8000;
+    signal.durationMs = 6000;
+    const CliResult result = RunCli({"file", Recording("us.wav", signal), "--buffer", "8K", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const nlohmann::json json = result.Json();
     EXPECT_EQ(json["block_bytes"], 8192);
@@ -96,9 +96,9 @@ TEST_F(CliFile, BlockSizeAndRateOfTheFileDoNotChangeTheAnswer)
 
 TEST_F(CliFile, RunsTheDetectorAsVerifyAndGetPeriodWould)
 {
-    ToneSpec spec;
-    spec.durationMs = 10000;
-    const std::string path = Recording("cn.wav", spec);
+    ToneSpec signal;
+    signal.durationMs = 10000;
+    const std::string path = Recording("cn.wav", signal);
 
     CliResult result = RunCli({"file", path, "--freq1", "450", "--on", "350", "--off", "350", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -143,9 +143,9 @@ TEST_F(CliFile, SilenceAndToneOutsideTheBandFindNoTone)
 
 TEST_F(CliFile, BadFilesGiveAMessageAndAnExitCode)
 {
-    ToneSpec spec;
-    spec.durationMs = 1000;
-    const std::string good = Recording("good.wav", spec);
+    ToneSpec signal;
+    signal.durationMs = 1000;
+    const std::string good = Recording("good.wav", signal);
     std::ifstream in(good, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto write = [&](const std::string& name, const std::string& content) {

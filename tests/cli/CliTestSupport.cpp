@@ -17,28 +17,28 @@
 
 namespace parvane::cli::test {
 
-std::vector<int16_t> MakeTone(const ToneSpec& spec)
+std::vector<int16_t> MakeTone(const ToneSpec& signal)
 {
     std::mt19937 random(7);
     std::normal_distribution<double> gauss(0.0, 1.0);
-    const double amplitude = 32768.0 * std::pow(10.0, spec.levelDbfs / 20.0);
-    const double amplitude2 = amplitude * std::pow(10.0, -spec.twistDb / 20.0);
-    const double noise = spec.noiseDbfs < -150 ? 0.0 : 32768.0 * std::pow(10.0, spec.noiseDbfs / 20.0);
-    const size_t total = static_cast<size_t>(spec.rate) * spec.durationMs / 1000;
-    const size_t lead = static_cast<size_t>(spec.rate) * spec.leadingSilenceMs / 1000;
-    const size_t cycle = static_cast<size_t>(spec.rate) * (spec.onMs + spec.offMs) / 1000;
-    const size_t on = static_cast<size_t>(spec.rate) * spec.onMs / 1000;
+    const double amplitude = 32768.0 * std::pow(10.0, signal.levelDbfs / 20.0);
+    const double amplitude2 = amplitude * std::pow(10.0, -signal.twistDb / 20.0);
+    const double noise = signal.noiseDbfs < -150 ? 0.0 : 32768.0 * std::pow(10.0, signal.noiseDbfs / 20.0);
+    const size_t total = static_cast<size_t>(signal.rate) * signal.durationMs / 1000;
+    const size_t lead = static_cast<size_t>(signal.rate) * signal.leadingSilenceMs / 1000;
+    const size_t cycle = static_cast<size_t>(signal.rate) * (signal.onMs + signal.offMs) / 1000;
+    const size_t on = static_cast<size_t>(signal.rate) * signal.onMs / 1000;
     std::vector<int16_t> samples(total);
     for (size_t i = 0; i < total; ++i) {
         double value = 0.0;
         if (i >= lead) {
             const size_t t = i - lead;
-            const bool sounding = spec.onMs == 0 || (t % cycle) < on;
+            const bool sounding = signal.onMs == 0 || (t % cycle) < on;
             if (sounding) {
-                const double seconds = static_cast<double>(t) / spec.rate;
-                value = amplitude * std::sin(2 * std::numbers::pi * spec.frequency1 * seconds);
-                if (spec.frequency2 > 0)
-                    value += amplitude2 * std::sin(2 * std::numbers::pi * spec.frequency2 * seconds + 0.3);
+                const double seconds = static_cast<double>(t) / signal.rate;
+                value = amplitude * std::sin(2 * std::numbers::pi * signal.frequency1 * seconds);
+                if (signal.frequency2 > 0)
+                    value += amplitude2 * std::sin(2 * std::numbers::pi * signal.frequency2 * seconds + 0.3);
             }
         }
         value += noise * gauss(random);

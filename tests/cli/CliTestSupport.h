@@ -24,7 +24,7 @@ struct ToneSpec {
     int rate = 48000;
     int leadingSilenceMs = 0;
 };
-std::vector<int16_t> MakeTone(const ToneSpec& spec);
+std::vector<int16_t> MakeTone(const ToneSpec& signal);
 
 // Writes a WAV file (16-bit PCM), or a file of another libsndfile format
 // (SF_FORMAT_...), of `channels` copies of the samples.

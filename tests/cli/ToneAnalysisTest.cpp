@@ -33,9 +33,9 @@ private:
 };
 
 // Bins of 32768-byte blocks unless told.
-ToneComponents Refined(const ToneSpec& spec, std::vector<double> seeds, double binHz = 5.859375)
+ToneComponents Refined(const ToneSpec& signal, std::vector<double> seeds, double binHz = 5.859375)
 {
-    const std::vector<int16_t> tone = MakeTone(spec);
+    const std::vector<int16_t> tone = MakeTone(signal);
     return ToneRefinement(tone, 48000).Refine(seeds, binHz);
 }
 
@@ -48,11 +48,11 @@ TEST_F(ToneRefinementTest, FindsASingleToneWellInsideABinFromItsCandidate)
     // 32768-byte blocks name 451.17 Hz (bin 77) for a 450 Hz tone, and
     // 398.4 Hz for 400.
     for (double frequency : {450.0, 400.0, 425.0, 441.3}) {
-        ToneSpec spec;
-        spec.frequency1 = frequency;
-        spec.noiseDbfs = -50;
+        ToneSpec signal;
+        signal.frequency1 = frequency;
+        signal.noiseDbfs = -50;
         const double bin = std::round(frequency / 5.859375) * 5.859375;
-        const ToneComponents tone = Refined(spec, {bin, 0.0});
+        const ToneComponents tone = Refined(signal, {bin, 0.0});
         ASSERT_EQ(tone.frequencies.size(), 1u) << frequency;
         EXPECT_NEAR(tone.frequencies[0], frequency, 0.3);
     }
@@ -61,14 +61,14 @@ TEST_F(ToneRefinementTest, FindsASingleToneWellInsideABinFromItsCandidate)
 TEST_F(ToneRefinementTest, FindsBothComponentsOfADualToneEvenWhenOneIsWeaker)
 {
     for (double twist : {0.0, 6.0}) {
-        ToneSpec spec;
-        spec.frequency1 = 480;
-        spec.frequency2 = 620;
-        spec.onMs = spec.offMs = 500;
-        spec.twistDb = twist;
-        spec.noiseDbfs = -55;
+        ToneSpec signal;
+        signal.frequency1 = 480;
+        signal.frequency2 = 620;
+        signal.onMs = signal.offMs = 500;
+        signal.twistDb = twist;
+        signal.noiseDbfs = -55;
         // The analysis sees mostly the stronger component.
-        const ToneComponents tone = Refined(spec, {480.5});
+        const ToneComponents tone = Refined(signal, {480.5});
         ASSERT_EQ(tone.frequencies.size(), 2u) << twist;
         EXPECT_NEAR(tone.frequencies[0], 480, 0.3);
         EXPECT_NEAR(tone.frequencies[1], 620, 0.3);
@@ -79,20 +79,20 @@ TEST_F(ToneRefinementTest, FindsBothComponentsOfADualToneEvenWhenOneIsWeaker)
 TEST_F(ToneRefinementTest, WideBinsOfSmallBlocksStillLeadToTheTone)
 {
     // 2048-byte blocks: 93.75 Hz bins; 425 Hz is named 375 Hz.
-    ToneSpec spec;
-    spec.frequency1 = 425;
-    const ToneComponents tone = Refined(spec, {375.0}, 93.75);
+    ToneSpec signal;
+    signal.frequency1 = 425;
+    const ToneComponents tone = Refined(signal, {375.0}, 93.75);
     ASSERT_EQ(tone.frequencies.size(), 1u);
     EXPECT_NEAR(tone.frequencies[0], 425, 0.3);
 }
 
 TEST_F(ToneRefinementTest, AHarmonicOrAFarWeakerToneIsNoSecondComponent)
 {
-    ToneSpec spec;
-    spec.frequency1 = 400;
-    spec.frequency2 = 800;
-    spec.twistDb = 20;
-    EXPECT_EQ(Refined(spec, {398.4}).frequencies.size(), 1u);
+    ToneSpec signal;
+    signal.frequency1 = 400;
+    signal.frequency2 = 800;
+    signal.twistDb = 20;
+    EXPECT_EQ(Refined(signal, {398.4}).frequencies.size(), 1u);
 }
 
 TEST_F(ToneRefinementTest, SilenceNoiseAndNoCandidatesGiveNoTone)
@@ -106,10 +106,10 @@ TEST_F(ToneRefinementTest, SilenceNoiseAndNoCandidatesGiveNoTone)
 
 TEST_F(ToneRefinementTest, StretchesFollowTheCadenceAndLongTonesAreCut)
 {
-    ToneSpec spec;
-    spec.durationMs = 2100; // three tones of 350 ms
-    spec.noiseDbfs = -60;
-    const std::vector<SampleRange> stretches = ToneRefinement::FindToneStretches(MakeTone(spec), 48000);
+    ToneSpec signal;
+    signal.durationMs = 2100; // three tones of 350 ms
+    signal.noiseDbfs = -60;
+    const std::vector<SampleRange> stretches = ToneRefinement::FindToneStretches(MakeTone(signal), 48000);
     ASSERT_EQ(stretches.size(), 3u);
     for (size_t i = 0; i < stretches.size(); ++i) {
         // Inside the tone: a frame trimmed at each end.
@@ -128,34 +128,34 @@ TEST_F(ToneRefinementTest, StretchesFollowTheCadenceAndLongTonesAreCut)
 
 TEST(ToneProfile, CadenceIsMeasuredByTheDetector)
 {
-    ToneSpec spec;
-    spec.durationMs = 8000;
-    spec.noiseDbfs = -50;
-    std::optional<Cadence> cadence = MeasureCadence(MakeTone(spec), 450, 0);
+    ToneSpec signal;
+    signal.durationMs = 8000;
+    signal.noiseDbfs = -50;
+    std::optional<Cadence> cadence = MeasureCadence(MakeTone(signal), 450, 0);
     ASSERT_TRUE(cadence.has_value());
     EXPECT_NEAR(cadence->onMs, 350, 20);
     EXPECT_EQ(cadence->offMs, cadence->onMs);
     EXPECT_NEAR(cadence->periodMs, 350, 20);
 
-    spec.onMs = 500;
-    spec.offMs = 250;
-    cadence = MeasureCadence(MakeTone(spec), 450, 0);
+    signal.onMs = 500;
+    signal.offMs = 250;
+    cadence = MeasureCadence(MakeTone(signal), 450, 0);
     ASSERT_TRUE(cadence.has_value());
     EXPECT_NEAR(cadence->onMs, 500, 25);
     EXPECT_NEAR(cadence->offMs, 250, 25);
     EXPECT_NEAR(cadence->periodMs, 750, 25);
 
     // The wrong frequency, or a steady tone: no cadence.
-    EXPECT_FALSE(MeasureCadence(MakeTone(spec), 600, 0).has_value());
-    spec.onMs = 0;
-    EXPECT_FALSE(MeasureCadence(MakeTone(spec), 450, 0).has_value());
+    EXPECT_FALSE(MeasureCadence(MakeTone(signal), 600, 0).has_value());
+    signal.onMs = 0;
+    EXPECT_FALSE(MeasureCadence(MakeTone(signal), 450, 0).has_value());
 }
 
 TEST(ToneProfile, DetectionOverARecordingJudgesAsTheStatusLineDoes)
 {
-    ToneSpec spec;
-    spec.durationMs = 12000; // 17 cycles
-    const std::vector<int16_t> tone = MakeTone(spec);
+    ToneSpec signal;
+    signal.durationMs = 12000; // 17 cycles
+    const std::vector<int16_t> tone = MakeTone(signal);
     DetectionResult verify = DetectOverRecording(tone, 450, 0, 350, 350);
     EXPECT_TRUE(verify.found);
     EXPECT_GE(verify.count, 10);
@@ -173,8 +173,8 @@ TEST(ToneProfile, DetectionOverARecordingJudgesAsTheStatusLineDoes)
 
     // Too short to reach a count of 10: the library found it, the verdict
     // is still "not yet".
-    spec.durationMs = 4000;
-    DetectionResult brief = DetectOverRecording(MakeTone(spec), 450, 0, 350, 350);
+    signal.durationMs = 4000;
+    DetectionResult brief = DetectOverRecording(MakeTone(signal), 450, 0, 350, 350);
     EXPECT_TRUE(brief.libraryFound);
     EXPECT_FALSE(brief.found);
 
@@ -195,9 +195,9 @@ using AnalysisReportTest = QuietTrace;
 
 TEST_F(AnalysisReportTest, ARecordingIsAnalysedInTheChosenBlocksWithItsOwnClock)
 {
-    ToneSpec spec;
-    spec.durationMs = 7000;
-    const std::vector<int16_t> mono = MakeTone(spec);
+    ToneSpec signal;
+    signal.durationMs = 7000;
+    const std::vector<int16_t> mono = MakeTone(signal);
     std::vector<int16_t> stereo;
     for (int16_t sample : mono) {
         stereo.push_back(sample);
@@ -262,11 +262,11 @@ TEST(AnalysisReport, CandidatesAreOrderedByCountAndTheChangeLogIsSummarised)
 TEST(Recording, ReadsAnyRateAndChannelCountIntoLineAudio)
 {
     const std::string directory = TemporaryDirectory();
-    ToneSpec spec;
-    spec.rate = 8000;
-    spec.onMs = 0;
-    spec.durationMs = 2000;
-    WriteWav(directory + "/narrow.wav", MakeTone(spec), 8000, 1);
+    ToneSpec signal;
+    signal.rate = 8000;
+    signal.onMs = 0;
+    signal.durationMs = 2000;
+    WriteWav(directory + "/narrow.wav", MakeTone(signal), 8000, 1);
     Recording recording;
     std::string error;
     ASSERT_TRUE(LoadRecording(directory + "/narrow.wav", recording, error)) << error;
@@ -284,9 +284,9 @@ TEST(Recording, ReadsAnyRateAndChannelCountIntoLineAudio)
 TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
 {
     const std::string directory = TemporaryDirectory();
-    ToneSpec spec;
-    spec.durationMs = 1000;
-    WriteWav(directory + "/good.wav", MakeTone(spec), 48000, 2);
+    ToneSpec signal;
+    signal.durationMs = 1000;
+    WriteWav(directory + "/good.wav", MakeTone(signal), 48000, 2);
     std::ifstream good(directory + "/good.wav", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
     auto write = [&](const std::string& name, const std::string& content) {
@@ -294,7 +294,7 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         return directory + "/" + name;
     };
     auto cut = [&](const std::string& name, int format) {
-        WriteWav(directory + "/" + name, MakeTone(spec), 48000, 1, format);
+        WriteWav(directory + "/" + name, MakeTone(signal), 48000, 1, format);
         std::ifstream whole(directory + "/" + name, std::ios::binary);
         const std::string content((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
         return write(name, content.substr(0, content.size() * 2 / 3));

@@ -4,6 +4,7 @@
 
 #include "platform/DynamicLibrary.h"
 #include "platform/ModuleDir.h"
+#include "tests/support/ExportBinder.h"
 
 #include <cstdint>
 #include <string>
@@ -17,11 +18,7 @@ public:
     {
         if (!m_library.Open(GetModuleDir() + fileName))
             return false;
-        bool bound = true;
-        auto bind = [&](auto& function, const char* name) {
-            function = m_library.Function<std::remove_reference_t<decltype(function)>>(name);
-            bound = bound && function != nullptr;
-        };
+        ExportBinder bind(m_library);
         bind(ZorvLoad, "ZorvLoad");
         bind(ZorvClose, "ZorvClose");
         bind(SetPortIndex, "SetPortIndex");
@@ -62,7 +59,7 @@ public:
         bind(FupPhoneSwitch, "FupPhoneSwitch");
         bind(FupReadEEProm, "FupReadEEProm");
         bind(FupWriteEEProm, "FupWriteEEProm");
-        return bound;
+        return bind.AllBound();
     }
 
     // Unloads the file; the next Load starts from fresh library state.

@@ -5,6 +5,7 @@
 
 #include "platform/DynamicLibrary.h"
 #include "platform/ModuleDir.h"
+#include "tests/support/ExportBinder.h"
 
 #include <string>
 #include <type_traits>
@@ -20,11 +21,7 @@ public:
     {
         if (!m_library.Open(GetModuleDir() + fileName))
             return false;
-        bool bound = true;
-        auto bind = [&](auto& function, const char* name) {
-            function = m_library.Function<std::remove_reference_t<decltype(function)>>(name);
-            bound = bound && function != nullptr;
-        };
+        ExportBinder bind(m_library);
         bind(VexlinLoad, "VexlinLoad");
         bind(VexlinUnload, "VexlinUnload");
         bind(StartVexlin, "StartVexlin");
@@ -34,7 +31,7 @@ public:
         bind(GetPerhapsPeriod, "GetPerhapsPeriod");
         bind(IsBusyToneHappened, "IsBusyToneHappened");
         bind(SetOnOffTimeForTest, "SetOnOffTimeForTest");
-        return bound;
+        return bind.AllBound();
     }
 
     void Unload()

@@ -1,6 +1,7 @@
 #include "platform/ModuleDir.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <climits>
@@ -40,7 +41,14 @@ namespace parvane {
 std::string GetDirOfAddress(const void* address)
 {
     Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr)
+    link_map* module = nullptr;
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) == 0 ||
+        info.dli_fname == nullptr)
+        return GetModuleDir();
+    // The program itself (the loader's first module, with no name of its
+    // own): dladdr names it after argv[0], which is a bare name when it was
+    // found on the PATH and is taken from the working directory otherwise.
+    if (module == nullptr || module->l_name == nullptr || module->l_name[0] == '\0')
         return GetModuleDir();
     char resolved[PATH_MAX] = {};
     if (realpath(info.dli_fname, resolved) == nullptr)

@@ -7,7 +7,7 @@ BENCH_BUILD ?= build-bench
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize bench demo screenshots clean
+.PHONY: all deps build test sanitize bench demo screenshots deb clean
 
 all: build
 
@@ -38,6 +38,12 @@ bench: deps
 demo: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS) --target parvane-cli
 	$(BUILD)/bin/parvane-cli learn --virtual-adapter=cn
+
+# The Debian package, $(BUILD)/deb/parvane_<version>_amd64.deb, checked by lintian.
+deb: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target parvane parvane-cli parvane_packaging_files
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/deb/parvane_*_amd64.deb
 
 screenshots: build
 	tools/screenshots.sh $(BUILD)

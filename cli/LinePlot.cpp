@@ -26,6 +26,9 @@ constexpr double kPi = 3.14159265358979323846;
 // as fine as Analyze Mode's 32K blocks, over 170 ms.
 constexpr unsigned kTransformPoints = 8192;
 constexpr double kFloorDb = 70.0; // the darkest colour lies this far below the loudest bin
+// A heard stretch this close to either end of the audio is cut by it (the
+// detector needs its window to settle and lags by half of it).
+constexpr int kCutMs = 40;
 
 const QColor kHeardColour(80, 220, 60);
 const QColor kCandidateColour(0, 220, 255);
@@ -213,7 +216,10 @@ void DrawPlot(QPainter& painter, const LinePlotData& data, const LinePlotLayout&
         const int right = std::max(left + 1, layout.X(stretch.endMs / 1000.0));
         const QRect bar(left, lane.top() + 3, right - left, lane.height() - 6);
         painter.fillRect(bar, kHeardColour);
-        const QString on = QString::number(stretch.endMs - stretch.beginMs);
+        // A stretch cut by either end of the audio lasted longer than seen.
+        const int totalMs = static_cast<int>(layout.seconds * 1000.0);
+        const bool cut = stretch.beginMs <= kCutMs || stretch.endMs + kCutMs >= totalMs;
+        const QString on = QString::number(stretch.endMs - stretch.beginMs) + (cut ? QStringLiteral("+") : QString());
         if (painter.fontMetrics().horizontalAdvance(on) + 2 <= bar.width()) {
             painter.setPen(Qt::black);
             painter.drawText(bar, Qt::AlignCenter, on);

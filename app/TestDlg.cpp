@@ -5,6 +5,7 @@
 #include "app/MessageBox.h"
 #include "audio/AudioGlobals.h"
 #include "audio/AudioManagerWnd.h"
+#include "audio/SpectrumWnd.h"
 #include "audio/AudioQtBindings.h"
 #include "device/DeviceOper.h"
 #include "platform/AdapterIds.h"
@@ -464,9 +465,35 @@ bool CTestDlg::eventFilter(QObject* watched, QEvent* event)
 
 void CTestDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    menu.addAction(QStringLiteral("About (&A)..."), this, [this] { OnAbout(); });
-    menu.exec(event->globalPos());
+    std::unique_ptr<QMenu> menu(CreateContextMenu(this));
+    menu->exec(event->globalPos());
+}
+
+QMenu* CTestDlg::CreateContextMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->addAction(QStringLiteral("About (&A)..."), this, [this] { OnAbout(); });
+    menu->addAction(SpectrumMenuText(), this, [this] { OnShowSpectrum(); });
+    return menu;
+}
+
+QString CTestDlg::SpectrumMenuText()
+{
+    const std::string text = m_language.GetMenuText(0);
+    return text.empty() ? QStringLiteral("Show spectrum") : FromUtf8(text);
+}
+
+void CTestDlg::OnShowSpectrum()
+{
+    if (m_pSpectrumWnd == nullptr) {
+        m_pSpectrumWnd = new CSpectrumWnd(this);
+        if (m_pAudioManager != nullptr)
+            m_pSpectrumWnd->Attach(&m_pAudioManager->SpectrumView().Analysis());
+    }
+    m_pSpectrumWnd->setWindowTitle(QStringLiteral("Parvane - ") + SpectrumMenuText());
+    m_pSpectrumWnd->setWindowIcon(m_hIcon);
+    m_pSpectrumWnd->show();
+    m_pSpectrumWnd->raise();
 }
 
 void CTestDlg::OnAbout()
@@ -638,6 +665,8 @@ void CTestDlg::StartCapture()
         m_pAudioManager = new CAudioManagerWnd;
         m_pAudioManager->Create(rect, frame, kAudioManagerId);
         m_pAudioManager->SetAnalysisOutput(m_run.get());
+        if (m_pSpectrumWnd != nullptr)
+            m_pSpectrumWnd->Attach(&m_pAudioManager->SpectrumView().Analysis());
     }
     // The engine's views are never on screen: the results are the lists.
     frame->hide();
@@ -662,6 +691,9 @@ void CTestDlg::OnDestroy()
     // A run still going ends here: its worker stops detection and releases
     // the line before the device object stops.
     m_run->Shutdown();
+    // The spectrum window watches the manager's analysis: it goes first.
+    delete m_pSpectrumWnd;
+    m_pSpectrumWnd = nullptr;
     delete m_pAudioManager;
     m_pAudioManager = nullptr;
     if (MainDeviceOper != nullptr) {

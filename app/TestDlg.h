@@ -19,6 +19,8 @@
 #include <mutex>
 
 class CAudioManagerWnd;
+class CSpectrumWnd;
+class QMenu;
 class CDeviceOper;
 class QCheckBox;
 class QComboBox;
@@ -107,6 +109,13 @@ public:
     void OnCbnSelchangeLanguage();
     void OnTimer(int id);
     void OnAbout();
+    // "Show spectrum": the audio manager's views in a window of their own.
+    void OnShowSpectrum();
+    // The context menu (About, Show spectrum), owned by the caller.
+    QMenu* CreateContextMenu(QWidget* parent);
+    // The spectrum window once it has been opened; null before.
+    CSpectrumWnd* SpectrumWindow() const { return m_pSpectrumWnd; }
+    CAudioManagerWnd* AudioManager() const { return m_pAudioManager; }
     // WM_USER+100: wParam is a frequency in Hz.
     void OnShowFrequency(uint32_t frequency);
     // Teardown (also run by the destructor, once).
@@ -137,6 +146,8 @@ private:
     void SaveFrequencyLabel();
     void FillAnalyzeBufferCombo();
     void Relayout();
+    // The spectrum window's title and menu text from the current pack.
+    QString SpectrumMenuText();
 
     // RunPanel
     void SetRunButtons(bool startEnabled, bool stopEnabled) override;
@@ -155,6 +166,7 @@ private:
     void StopCapture() override;
 
     CAudioManagerWnd* m_pAudioManager = nullptr;
+    CSpectrumWnd* m_pSpectrumWnd = nullptr;
     QIcon m_hIcon;
     QTabWidget* m_tab = nullptr;
     QListWidget* m_freqList = nullptr;

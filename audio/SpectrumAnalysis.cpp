@@ -77,6 +77,9 @@ void SpectrumAnalysis::AnalyseStereoBlock(const int16_t* samples, int bytes)
         m_real[k] = m_real[k] * m_real[k] + m_imag[k] * m_imag[k];
 
     const int peak = FindPeak(m_real.data(), binCount);
+    if (m_observer)
+        m_observer({m_real.data(), binCount, peak, BinFrequency(m_sampleRate, peak, binCount), m_input.data(), frames,
+                    m_sampleRate});
     TrackDominantFrequency(m_real.data(), binCount, peak, startTick);
 }
 

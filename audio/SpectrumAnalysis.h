@@ -40,6 +40,17 @@ public:
     virtual void SetCaption(const std::string& text) = 0;
 };
 
+// What one analysed block looked like, for a window that shows it live.
+struct SpectrumBlock {
+    const double* power = nullptr;   // bins 0 .. binCount-1
+    int binCount = 0;
+    int peak = 0;                    // the strongest bin above DC
+    double peakFrequency = 0.0;      // Hz
+    const double* samples = nullptr; // the left channel, `frames` values
+    int frames = 0;
+    uint32_t sampleRate = 0;
+};
+
 class SpectrumAnalysis {
 public:
     // Largest block the analysis accepts, in frames.
@@ -67,6 +78,11 @@ public:
     void SetScale(float binsPerBar, float pixelsPerBar);
     float BinsPerBar() const { return m_fBinsPerBar; }
     float PixelsPerBar() const { return m_fPixelsPerBar; }
+    // Sees every analysed block (whether or not the run is analysing yet)
+    // on the analysing thread, after its peak is found; empty: none, and
+    // nothing is spent on it.
+    void SetBlockObserver(std::function<void(const SpectrumBlock&)> observer) { m_observer = std::move(observer); }
+    bool HasBlockObserver() const { return static_cast<bool>(m_observer); }
     // The millisecond tick (GetTickCount32 unless a test injects a clock).
     void SetTickSource(std::function<uint32_t()> tick);
 
@@ -111,6 +127,7 @@ private:
     SpectrumCanvas* m_canvas = nullptr;
     CPerformanceTimer* m_timer = nullptr;
     std::function<uint32_t()> m_tick;
+    std::function<void(const SpectrumBlock&)> m_observer;
 };
 
 } // namespace parvane

@@ -3,6 +3,8 @@
 #include "app/RunControl.h"
 #include "audio/AnalysisOutput.h"
 #include "audio/SpectrumAnalysis.h"
+#include "cli/Console.h"
+#include "cli/LinePlot.h"
 #include "vexlin/BusyToneDetector.h"
 
 #include <algorithm>
@@ -190,6 +192,40 @@ std::string ReportText(const AnalysisReport& report)
         text += "Cadence: none found\n";
     }
     return text;
+}
+
+std::string LiveAnalysisLine(const std::string& frequencyText, const std::vector<Candidate>& candidates)
+{
+    constexpr size_t kShown = 3;
+    const size_t colon = frequencyText.rfind(": ");
+    std::string text = colon == std::string::npos ? std::string() : "now " + frequencyText.substr(colon + 2);
+    for (size_t i = 0; i < candidates.size() && i < kShown; ++i) {
+        char item[64];
+        std::snprintf(item, sizeof item, "%.0f Hz x%ld", candidates[i].frequencyHz, candidates[i].count);
+        text += (i == 0 ? (text.empty() ? "" : " | ") : ", ") + std::string(item);
+    }
+    return text;
+}
+
+bool PlotReport(const std::string& path, const std::string& title, const AnalysisReport& report,
+                std::span<const int16_t> mono, const std::string& caption, Console& console)
+{
+    LinePlotData data;
+    data.mono = mono;
+    data.sampleRate = vexlin::BusyToneDetector::kSampleRate;
+    data.title = title;
+    data.toneHz = report.Frequencies();
+    for (const Candidate& candidate : report.candidates)
+        data.candidates.push_back({candidate.frequencyHz, candidate.count});
+    data.caption = caption;
+    if (data.caption.empty() && report.FoundTone())
+        data.caption = BusyToneLine(report.Profile());
+    std::string error;
+    if (!WriteLinePlot(path, data, error)) {
+        console.Error("--plot: " + error);
+        return false;
+    }
+    return true;
 }
 
 } // namespace parvane::cli

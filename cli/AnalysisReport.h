@@ -70,4 +70,16 @@ nlohmann::ordered_json ReportJson(const AnalysisReport& report);
 // The text shared by analyze and file.
 std::string ReportText(const AnalysisReport& report);
 
+// The live part of an Analyze run's progress line: "now 451 Hz | 451 Hz
+// x12, 445 Hz x3, 457 Hz x1" from the frequency label ("<label>: 451 Hz")
+// and the candidates, highest count first (the first three are named).
+std::string LiveAnalysisLine(const std::string& frequencyText, const std::vector<Candidate>& candidates);
+
+class Console;
+// --plot: draws the audio the report came from with its candidates, the
+// stretches where the tone was heard and `caption` (empty: the report's own
+// tone list). False, with the reason on the console, when it cannot.
+bool PlotReport(const std::string& path, const std::string& title, const AnalysisReport& report,
+                std::span<const int16_t> mono, const std::string& caption, Console& console);
+
 } // namespace parvane::cli

@@ -18,11 +18,11 @@ namespace {
 const std::map<Command, std::vector<std::string>>& CommandOptions()
 {
     static const std::map<Command, std::vector<std::string>> options = {
-        {Command::Analyze, {"--buffer", "--seconds", "--wait"}},
+        {Command::Analyze, {"--buffer", "--seconds", "--wait", "--plot"}},
         {Command::Verify, {"--freq1", "--freq2", "--on", "--off", "--seconds", "--wait"}},
         {Command::Period, {"--freq1", "--freq2", "--seconds", "--wait"}},
-        {Command::Learn, {"--buffer", "--wait"}},
-        {Command::File, {"--buffer", "--freq1", "--freq2", "--on", "--off"}},
+        {Command::Learn, {"--buffer", "--wait", "--plot"}},
+        {Command::File, {"--buffer", "--freq1", "--freq2", "--on", "--off", "--plot"}},
         {Command::Info, {}},
         {Command::Help, {}},
     };
@@ -80,6 +80,14 @@ bool Apply(CliArguments& arguments, const std::string& option, const std::string
             return false;
         }
         arguments.blockBytes = *bytes;
+        return true;
+    }
+    if (option == "--plot") {
+        if (value.empty()) {
+            error = "--plot needs the name of the picture to write (.png, or .svg)";
+            return false;
+        }
+        arguments.plotPath = value;
         return true;
     }
     const NumberRule& rule = NumberRules().at(option);
@@ -234,15 +242,15 @@ std::string UsageText()
     return "Usage: parvane-cli [options] COMMAND [command options]\n"
            "\n"
            "Commands:\n"
-           "  analyze [--buffer 32K] [--seconds N]\n"
+           "  analyze [--buffer 32K] [--seconds N] [--plot FILE]\n"
            "      wait for a call, answer it and list the candidate busy-tone frequencies\n"
            "  verify --freq1 F [--freq2 F] --on MS --off MS [--seconds N]\n"
            "      wait for a call and check that this busy tone is on the line\n"
            "  period --freq1 F [--freq2 F] [--seconds N]\n"
            "      wait for a call and measure the cadence of this tone\n"
-           "  learn [--buffer 32K]\n"
+           "  learn [--buffer 32K] [--plot FILE]\n"
            "      find the busy tone's frequencies and cadence, confirm them and print a tone list\n"
-           "  file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]]\n"
+           "  file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]] [--plot FILE]\n"
            "      analyse a recording (any format libsndfile reads), no adapter needed\n"
            "  info\n"
            "      the adapter's ids, model name and serial number\n"
@@ -252,6 +260,7 @@ std::string UsageText()
            "  --vendor-id ID                   the adapter's USB vendor id (e.g. 0x1234)\n"
            "  --json                           print one JSON document on stdout\n"
            "  --wait N                         seconds to wait for the call (default 120)\n"
+           "  --plot FILE                      (analyze, learn, file) draw what was heard: PNG, or SVG for *.svg\n"
            "  --verbose                        show the trace lines of the libraries on stderr\n"
            "\n"
            "Exit codes: 0 done, 1 failed, 2 usage, 3 no adapter, 4 no tone found.\n";

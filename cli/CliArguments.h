@@ -1,11 +1,11 @@
 #pragma once
 // The command line of parvane-cli:
 //
-//   parvane-cli [options] analyze [--buffer 32K] [--seconds N]
+//   parvane-cli [options] analyze [--buffer 32K] [--seconds N] [--plot FILE]
 //   parvane-cli [options] verify --freq1 F [--freq2 F] --on MS --off MS [--seconds N]
 //   parvane-cli [options] period --freq1 F [--freq2 F] [--seconds N]
-//   parvane-cli [options] learn [--buffer 32K]
-//   parvane-cli [options] file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]]
+//   parvane-cli [options] learn [--buffer 32K] [--plot FILE]
+//   parvane-cli [options] file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]] [--plot FILE]
 //   parvane-cli [options] info
 //
 // options (anywhere on the line): --virtual-adapter[=PRESET|FILE],
@@ -46,6 +46,7 @@ struct CliArguments {
     std::optional<int> onMs;           // --on
     std::optional<int> offMs;          // --off
     std::string recording;             // file REC
+    std::string plotPath;              // --plot: the picture to draw (PNG, or SVG for *.svg)
 };
 
 // The analysis block sizes in bytes and their names ("64K" .. "512B").

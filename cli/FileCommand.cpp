@@ -68,6 +68,9 @@ int RunFileCommand(const CliArguments& arguments, Console& console)
         }
     }
     std::fflush(console.Out());
+    if (!arguments.plotPath.empty() &&
+        !PlotReport(arguments.plotPath, "Recording: " + arguments.recording, report, mono, "", console))
+        return kExitFailed;
     if (detection)
         return detection->found ? kExitDone : kExitNoTone;
     return report.FoundTone() ? kExitDone : kExitNoTone;

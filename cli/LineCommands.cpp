@@ -198,8 +198,8 @@ int RunAnalyzeCommand(const CliArguments& arguments, Console& console)
         return code;
 
     MemoryRunPanel& panel = session.Panel();
-    const AnalysisReport report =
-        BuildAnalysisReport(arguments.blockBytes, panel.frequencies, panel.changes, session.HeardAudio());
+    const std::vector<int16_t> heard = session.HeardAudio();
+    const AnalysisReport report = BuildAnalysisReport(arguments.blockBytes, panel.frequencies, panel.changes, heard);
     if (arguments.json) {
         nlohmann::ordered_json json = ReportJson(report);
         json["seconds"] = options.answeredMs / 1000;
@@ -208,6 +208,8 @@ int RunAnalyzeCommand(const CliArguments& arguments, Console& console)
         std::fputs(ReportText(report).c_str(), console.Out());
         std::fflush(console.Out());
     }
+    if (!arguments.plotPath.empty() && !PlotReport(arguments.plotPath, "parvane-cli analyze", report, heard, "", console))
+        return kExitFailed;
     return report.candidates.empty() ? kExitNoTone : kExitDone;
 }
 
@@ -315,8 +317,9 @@ int RunLearnCommand(const CliArguments& arguments, Console& console)
     if (RunFailed(session.Run(analyse), arguments, console, code))
         return code;
     MemoryRunPanel& panel = session.Panel();
-    const AnalysisReport report =
-        BuildAnalysisReport(arguments.blockBytes, panel.frequencies, panel.changes, session.HeardAudio());
+    // Kept for --plot: the later runs listen through the detector only.
+    const std::vector<int16_t> heard = session.HeardAudio();
+    const AnalysisReport report = BuildAnalysisReport(arguments.blockBytes, panel.frequencies, panel.changes, heard);
     if (!report.FoundTone()) {
         console.Error("no tone was heard on the line");
         return kExitNoTone;
@@ -392,6 +395,9 @@ int RunLearnCommand(const CliArguments& arguments, Console& console)
                      BusyToneLine(profile).c_str());
         std::fflush(console.Out());
     }
+    if (!arguments.plotPath.empty() &&
+        !PlotReport(arguments.plotPath, "parvane-cli learn", report, heard, BusyToneLine(profile), console))
+        return kExitFailed;
     if (!verified) {
         console.Error("Verify Mode did not confirm the learnt tone");
         return kExitNoTone;

@@ -1,6 +1,7 @@
 #include "cli/LineSession.h"
 
 #include "app/DeviceStartUp.h"
+#include "cli/AnalysisReport.h"
 #include "cli/CliArguments.h"
 #include "cli/Console.h"
 #include "platform/Tick.h"
@@ -76,10 +77,20 @@ void LineSession::OnBlock(const int16_t* samples, int32_t bytes)
     // the analysis takes (from the answer on) is kept.
     if (!m_run.IsAnalysing() || samples == nullptr || bytes < 4)
         return;
+    // The lists are written by the analysis on this thread only, so they
+    // are read here and handed to the loop's thread as one text.
+    std::string live = LiveAnalysisLine(m_panel.FrequencyText(), CandidatesOf(m_panel.frequencies));
     std::lock_guard<std::mutex> lock(m_heardMutex);
     const size_t frames = static_cast<size_t>(bytes) / 4;
     for (size_t i = 0; i < frames; ++i)
         m_heard.push_back(samples[2 * i]);
+    m_live = std::move(live);
+}
+
+std::string LineSession::LiveAnalysisText() const
+{
+    std::lock_guard<std::mutex> lock(m_heardMutex);
+    return m_live;
 }
 
 std::vector<int16_t> LineSession::HeardAudio() const
@@ -117,6 +128,7 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     {
         std::lock_guard<std::mutex> lock(m_heardMutex);
         m_heard.clear();
+        m_live.clear();
     }
     const auto* size = std::find(std::begin(kAnalyzeBufferSizes), std::end(kAnalyzeBufferSizes), options.blockBytes);
     m_panel.SetAnalyzeBufferIndex(size == std::end(kAnalyzeBufferSizes)
@@ -185,9 +197,11 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     const bool finished = m_loop.RunUntil(
         [&] {
             const uint32_t now = GetTickCount32();
-            if (!options.printStatus && now - shownAt >= 1000 && options.mode == RunMode::Analyze) {
+            if (!options.printStatus && now - shownAt >= 250 && options.mode == RunMode::Analyze) {
                 shownAt = now;
-                ShowProgress(options.activity + ": " + Seconds(options.answeredMs - (now - answeredAt)) + " left");
+                const std::string live = LiveAnalysisText();
+                ShowProgress(options.activity + ": " + Seconds(options.answeredMs - (now - answeredAt)) + " left" +
+                             (live.empty() ? "" : " | " + live));
             }
             return options.done && options.done();
         },

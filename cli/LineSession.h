@@ -82,6 +82,10 @@ public:
     std::vector<int16_t> HeardAudio() const;
     // Milliseconds of audio heard so far in the current Analyze run.
     uint64_t HeardMs() const;
+    // What the analysis hears now, for the rewritten progress line of an
+    // Analyze run: "now 451 Hz | 451 Hz x12, 445 Hz x3, 457 Hz x1" (the
+    // strongest frequency of the last block, then the leading candidates).
+    std::string LiveAnalysisText() const;
 
 private:
     void OnBlock(const int16_t* samples, int32_t bytes);
@@ -100,6 +104,7 @@ private:
     std::atomic<uint64_t> m_statusWrites{0};
     mutable std::mutex m_heardMutex;
     std::vector<int16_t> m_heard;
+    std::string m_live;
 };
 
 } // namespace parvane::cli

@@ -34,33 +34,67 @@ bool CWaveShow::Create(const QRect& rect, QWidget* parent, int id, bool withScro
         return false;
     m_nId = id;
     m_bHasScrollBar = withScrollBar;
-    const int left = rect.left();
-    const int top = rect.top();
-    const int right = rect.left() + rect.width();
-    const int bottom = rect.top() + rect.height();
-
-    const int rulerBottom = bottom - (withScrollBar ? 40 : 20);
     m_pTimeLine = new CTimeLine;
-    m_pTimeLine->Create(Edges(left - 1, rulerBottom - CTimeLine::kHeight, right + 2, rulerBottom), parent, 1010);
+    m_pTimeLine->Create(RulerRect(rect), parent, 1010);
     m_pCaption = new CWaveAllView;
-    m_pCaption->Create(Edges(left, bottom - CWaveAllView::kHeight, right, bottom), parent, 1020);
+    m_pCaption->Create(CaptionRect(rect), parent, 1020);
     if (withScrollBar) {
         m_pScrollBar = new QScrollBar(Qt::Horizontal, parent);
-        m_pScrollBar->setGeometry(Edges(left - 1, bottom - 38, right + 2, bottom - 20));
+        m_pScrollBar->setGeometry(ScrollBarRect(rect));
         m_pScrollBar->setEnabled(true);
         m_pScrollBar->show();
     }
 
     setParent(parent);
-    setGeometry(Edges(left, top, right, bottom + 5));
+    setGeometry(ViewRect(rect));
     OnCreate();
     show();
     return true;
 }
 
-void CWaveShow::OnCreate()
+QRect CWaveShow::RulerRect(const QRect& rect) const
 {
-    lower(); // the ruler, the strip and the scroll bar stay visible over the view
+    const int bottom = rect.top() + rect.height();
+    const int rulerBottom = bottom - (m_bHasScrollBar ? 40 : 20);
+    return Edges(rect.left() - 1, rulerBottom - CTimeLine::kHeight, rect.left() + rect.width() + 2, rulerBottom);
+}
+
+QRect CWaveShow::CaptionRect(const QRect& rect) const
+{
+    const int bottom = rect.top() + rect.height();
+    return Edges(rect.left(), bottom - CWaveAllView::kHeight, rect.left() + rect.width(), bottom);
+}
+
+QRect CWaveShow::ScrollBarRect(const QRect& rect) const
+{
+    const int bottom = rect.top() + rect.height();
+    return Edges(rect.left() - 1, bottom - 38, rect.left() + rect.width() + 2, bottom - 20);
+}
+
+QRect CWaveShow::ViewRect(const QRect& rect) const
+{
+    return Edges(rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height() + 5);
+}
+
+bool CWaveShow::Place(const QRect& rect)
+{
+    if (!m_bCreated)
+        return false;
+    if (m_pTimeLine)
+        m_pTimeLine->setGeometry(RulerRect(rect));
+    if (m_pCaption)
+        m_pCaption->setGeometry(CaptionRect(rect));
+    if (m_pScrollBar)
+        m_pScrollBar->setGeometry(ScrollBarRect(rect));
+    setGeometry(ViewRect(rect));
+    MakeSurfaces();
+    SetScale(m_fOffset, m_fHzPerBar);
+    update();
+    return true;
+}
+
+void CWaveShow::MakeSurfaces()
+{
     const int reserved =
         CTimeLine::kHeight + CWaveAllView::kHeight + (m_bHasScrollBar ? kScrollBarHeight : 0) + 1;
     m_rcDraw = QRect(0, 0, width(), std::max(1, height() - reserved + 4));
@@ -69,6 +103,12 @@ void CWaveShow::OnCreate()
     m_drawing = QPixmap(m_background.size());
     DrawGrid();
     RestoreBackground();
+}
+
+void CWaveShow::OnCreate()
+{
+    lower(); // the ruler, the strip and the scroll bar stay visible over the view
+    MakeSurfaces();
     m_tracePen = QPen(TraceColour(), 2, Qt::SolidLine);
     m_bCreated = true;
     SetScale(0, 1);
@@ -82,6 +122,7 @@ void CWaveShow::SetScale(float offset, float hzPerBar)
     m_nChannels = engine ? engine->InputFormat().channels : 2;
     if (m_pTimeLine)
         m_pTimeLine->SetRange(offset + 100 * hzPerBar);
+    m_fOffset = offset;
     m_fHzPerBar = hzPerBar;
     m_fBinsPerBar = static_cast<float>(m_nFramesPerBlock * 0.5 / 100);
     m_fPixelsPerBar = static_cast<float>(m_nDrawWidth) / 100;

@@ -30,6 +30,10 @@ public:
     // edges excluded.
     bool Create(const QRect& rect, QWidget* parent, int id, bool withScrollBar = false);
     bool IsCreated() const { return m_bCreated; }
+    // Moves the view, its ruler, strip and scroll bar to `rect` (as Create
+    // places them) and rebuilds the surfaces for the new size: the grid is
+    // drawn again and the scale kept. False before Create.
+    bool Place(const QRect& rect);
     int Id() const { return m_nId; }
 
     // Takes the block geometry from CaptureBlockBytes and the current
@@ -71,7 +75,15 @@ protected:
 
 private:
     void OnCreate();
+    // The drawing rectangle and both surfaces for the current size, the
+    // grid drawn and copied.
+    void MakeSurfaces();
     void DrawGrid();
+    // Where Create and Place put the pieces for a view rectangle.
+    QRect RulerRect(const QRect& rect) const;
+    QRect CaptionRect(const QRect& rect) const;
+    QRect ScrollBarRect(const QRect& rect) const;
+    QRect ViewRect(const QRect& rect) const;
 
     QPointer<CTimeLine> m_pTimeLine;
     QPointer<CWaveAllView> m_pCaption;
@@ -80,6 +92,7 @@ private:
     bool m_bHasScrollBar = false;
     int m_nFramesPerBlock = 0;
     int m_nDrawWidth = 0;
+    float m_fOffset = 0.0f;
     float m_fHzPerBar = 0.0f;
     float m_fBinsPerBar = 0.0f;
     float m_fPixelsPerBar = 0.0f;

@@ -118,6 +118,11 @@ std::string CMultiLanguage::GetTooltipText(int n)
     return LookUp("TOOLTIP_" + std::to_string(n), kWindowText);
 }
 
+std::string CMultiLanguage::GetMenuText(int n)
+{
+    return LookUp("MENU_" + std::to_string(n), kWindowText);
+}
+
 std::string CMultiLanguage::GetHelpFileName()
 {
     return LookUp("FileName", "Help");

@@ -70,6 +70,9 @@ public:
 
     std::string GetMessageText(int n);
     std::string GetTooltipText(int n);
+    // "MENU_%d": the texts of the main dialog's context menu beyond About
+    // (0: Show spectrum).
+    std::string GetMenuText(int n);
     std::string GetHelpFileName();
     std::string GetCaptionText(int dialogId);
     std::string GetControlText(int dialogId, int controlId);

@@ -4,14 +4,20 @@
 // Period with the tone-detection library. Each takes some seconds.
 #include "DialogTestSupport.h"
 
+#include "audio/AudioManagerWnd.h"
+#include "audio/SpectrumWnd.h"
 #include "platform/Tick.h"
 
+#include <QAction>
+#include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QListWidget>
 #include <QRadioButton>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <regex>
 
@@ -54,6 +60,13 @@ TEST_F(DialogRunTest, AnalyzeRunCountsTheBinNearest450HzMostThenStopShowsMessage
             return false;
         },
         20000));
+    // Nobody opened the spectrum window: the engine's views stay in the
+    // hidden frame and nothing watches the analysis.
+    EXPECT_EQ(d.SpectrumWindow(), nullptr);
+    ASSERT_NE(d.AudioManager(), nullptr);
+    EXPECT_FALSE(d.AudioManager()->SpectrumView().Analysis().HasBlockObserver());
+    EXPECT_EQ(d.AudioManager()->parentWidget(), d.Control(IDC_AUDIO_FRAME));
+    EXPECT_FALSE(d.Control(IDC_AUDIO_FRAME)->isVisible());
     Click(d.Control(IDC_STOP));
     EXPECT_EQ(trace.Count("MessageBox: Analysis stopped."), 1);
     EXPECT_FALSE(adapter->IsOffHook());
@@ -111,6 +124,80 @@ TEST_F(DialogRunTest, GetPeriodShowsTheMeasuredCadence)
     // The preset's 350 ms on and 350 ms off: a period of 350 ms in the
     // library's convention (the on time when on equals off).
     EXPECT_NEAR(std::stoi(match[2]), 350, 20);
+    Click(d.Control(IDC_STOP));
+}
+
+// The spectrum window, opened from the context menu during an Analyze run on
+// the 450 Hz line: the marked peak, the shaded band, a resize, a second Start
+// and a close that leaves the run as it was.
+TEST_F(DialogRunTest, SpectrumWindowMarksThe450HzPeakAndFollowsTheRunUntilClosed)
+{
+    CTestDlg& d = *dialog;
+    std::unique_ptr<QMenu> menu(d.CreateContextMenu(&d));
+    QAction* show = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Show spectrum"))
+            show = action;
+    ASSERT_NE(show, nullptr) << "the English pack names the item";
+    show->trigger();
+    CSpectrumWnd* window = d.SpectrumWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->IsWatching()) << "no analysis before the first Start";
+
+    Click(d.Control(IDC_START));
+    ASSERT_TRUE(window->IsWatching());
+    ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 10000));
+    // One bin of the 32K blocks: 48000 / 8192 Hz.
+    const double bin = 48000.0 / 8192;
+    CLiveSpectrumView& spectrum = window->SpectrumView();
+    const auto markedNear450 = [&] { return std::abs(spectrum.MarkedFrequency() - 450.0) <= bin; };
+    ASSERT_TRUE(WaitFor(markedNear450, 20000)) << spectrum.MarkedFrequency();
+
+    // The marker is drawn at the bar of 450 Hz, and the counted band is shaded.
+    const auto checkPicture = [&] {
+        const QImage image = spectrum.DrawingSurface().toImage();
+        const int x = spectrum.MarkedX();
+        EXPECT_NEAR(spectrum.FrequencyAt(x), 450.0, CLiveSpectrumView::kShownHz / 100);
+        int marked = 0;
+        for (int y = 0; y < image.height(); ++y)
+            marked += image.pixelColor(x, y) == CLiveSpectrumView::MarkerColour();
+        EXPECT_GT(marked, image.height() / 4);
+        const auto purple = [&](double hertz) {
+            const QColor c = image.pixelColor(static_cast<int>(hertz / 24.0 * spectrum.PixelsPerBar()), image.height() / 2 - 3);
+            return c.red() > c.green() + 30 && c.blue() > c.green() + 30;
+        };
+        EXPECT_TRUE(purple(800.0));
+        EXPECT_FALSE(purple(1200.0));
+    };
+    checkPicture();
+
+    const int widthBefore = spectrum.DrawingWidth();
+    window->resize(window->width() + 200, window->height() + 100);
+    ProcessEventsFor(50);
+    EXPECT_GT(spectrum.DrawingWidth(), widthBefore);
+    int shown = window->BlocksShown();
+    ASSERT_TRUE(WaitFor([&] { return window->BlocksShown() > shown + 1 && markedNear450(); }, 5000));
+    checkPicture();
+
+    // A second Start brings a new engine; the window goes on with it.
+    Click(d.Control(IDC_STOP));
+    Click(d.Control(IDC_START));
+    shown = window->BlocksShown();
+    EXPECT_TRUE(WaitFor([&] { return window->BlocksShown() > shown + 2; }, 5000));
+
+    // Closed: nothing watches the analysis, the engine's views are back where
+    // they always were, and the run goes on counting.
+    window->close();
+    EXPECT_FALSE(window->IsWatching());
+    EXPECT_FALSE(d.AudioManager()->SpectrumView().Analysis().HasBlockObserver());
+    EXPECT_EQ(d.AudioManager()->parentWidget(), d.Control(IDC_AUDIO_FRAME));
+    EXPECT_FALSE(d.Control(IDC_AUDIO_FRAME)->isVisible());
+    shown = window->BlocksShown();
+    ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 20000));
+    auto* counts = static_cast<QListWidget*>(d.Control(IDC_COUNT_LIST));
+    EXPECT_TRUE(WaitFor([&] { return counts->count() > 0; }, 10000));
+    EXPECT_EQ(window->BlocksShown(), shown);
     Click(d.Control(IDC_STOP));
 }
 

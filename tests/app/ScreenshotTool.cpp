@@ -1,5 +1,5 @@
 // Takes a picture of the main dialog in each shipped language (and of the
-// About box) against the virtual adapter, and checks that no control is
+// About box and the spectrum window during a run) against the virtual adapter, and checks that no control is
 // clipped or overlapping. Run under an X server (tools/screenshots.sh runs it
 // under Xvfb):
 //   app_screenshots OUTPUT_DIR
@@ -8,12 +8,14 @@
 
 #include "app/AboutDlg.h"
 #include "app/DialogLayout.h"
+#include "audio/SpectrumWnd.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
 
+#include <cmath>
 #include <cstdio>
 
 int main(int argc, char** argv)
@@ -61,5 +63,37 @@ int main(int argc, char** argv)
         ++failures;
     }
     std::printf("%s\n", qPrintable(aboutFile));
+    about.hide();
+
+    // The spectrum window during an Analyze run on the 450 Hz line, taken
+    // while the tone sounds.
+    language->setCurrentIndex(1);
+    emit language->activated(1);
+    dialog->OnShowSpectrum();
+    CSpectrumWnd* spectrum = dialog->SpectrumWindow();
+    dialog->OnBnClickedStart();
+    // Two blocks in a row with the tone: the second lies wholly inside it.
+    int hitAt = -10;
+    const auto toneTwice = [&] {
+        const int block = spectrum->BlocksShown();
+        if (std::abs(spectrum->SpectrumView().MarkedFrequency() - 450.0) >= 6)
+            return false;
+        if (block == hitAt + 1)
+            return true;
+        if (block != hitAt)
+            hitAt = block;
+        return false;
+    };
+    const bool heard = parvane::test::WaitFor([&] { return dialog->Run().IsAnalysing(); }, 20000) &&
+                       parvane::test::WaitFor(toneTwice, 20000);
+    const QString spectrumFile = outputDir + "/parvane-spectrum.png";
+    if (!heard) {
+        std::fprintf(stderr, "the spectrum window never showed the 450 Hz tone\n");
+        ++failures;
+    } else if (!spectrum->grab().save(spectrumFile)) {
+        ++failures;
+    }
+    dialog->OnBnClickedStop();
+    std::printf("%s\n", qPrintable(spectrumFile));
     return failures == 0 ? 0 : 1;
 }

@@ -257,6 +257,12 @@ TEST(AnalysisReport, CandidatesAreOrderedByCountAndTheChangeLogIsSummarised)
     EXPECT_EQ(report.held[0].medianMs, 341);
     EXPECT_EQ(report.held[1].frequencyHz, 0); // the first line's 4000 ms before anything is left out
     EXPECT_EQ(report.held[1].medianMs, 342);
+
+    // The live progress line names the last block's frequency and the three leaders.
+    frequencies.SetItemData(frequencies.AddString("463 Hz"), 1);
+    EXPECT_EQ(LiveAnalysisLine("Current Freq: 451 Hz", CandidatesOf(frequencies)),
+              "now 451 Hz | 451 Hz x9, 445 Hz x3, 457 Hz x3");
+    EXPECT_EQ(LiveAnalysisLine("", {}), "");
 }
 
 TEST(Recording, ReadsAnyRateAndChannelCountIntoLineAudio)

@@ -25,7 +25,7 @@ constexpr int kMessageArguments[] = {0, 0, 0, 0, 2, 1, 1};
 
 std::set<std::string> RequiredWindowTextKeys()
 {
-    std::set<std::string> keys{"IDS_102_0000", "TOOLTIP_0", "TOOLTIP_1"};
+    std::set<std::string> keys{"IDS_102_0000", "TOOLTIP_0", "TOOLTIP_1", "MENU_0"};
     for (const int id : kTextControls)
         keys.insert("IDS_102_" + std::to_string(id));
     for (int n = 0; n < 7; ++n)

@@ -88,6 +88,14 @@ std::vector<int16_t> LineSession::HeardAudio() const
     return m_heard;
 }
 
+std::vector<int16_t> LineSession::HeardAudioFrom(size_t start) const
+{
+    std::lock_guard<std::mutex> lock(m_heardMutex);
+    if (start >= m_heard.size())
+        return {};
+    return std::vector<int16_t>(m_heard.begin() + static_cast<std::ptrdiff_t>(start), m_heard.end());
+}
+
 uint64_t LineSession::HeardMs() const
 {
     std::lock_guard<std::mutex> lock(m_heardMutex);
@@ -181,13 +189,18 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     }
 
     const uint32_t answeredAt = GetTickCount32();
+    // The run control holds the line for a moment after going off-hook
+    // before the analysis begins.
+    m_answeredAt = answeredAt - RunControl::kAnswerSettleMs;
     shownAt = 0;
     const bool finished = m_loop.RunUntil(
         [&] {
             const uint32_t now = GetTickCount32();
             if (!options.printStatus && now - shownAt >= 1000 && options.mode == RunMode::Analyze) {
                 shownAt = now;
-                ShowProgress(options.activity + ": " + Seconds(options.answeredMs - (now - answeredAt)) + " left");
+                ShowProgress(options.progress ? options.progress()
+                                              : options.activity + ": " +
+                                                    Seconds(options.answeredMs - (now - answeredAt)) + " left");
             }
             return options.done && options.done();
         },

@@ -59,6 +59,9 @@ public:
         bool printStatus = false;
         // What the progress line says while answered ("Analysing").
         std::string activity = "Listening";
+        // When set, what the progress line says while answered instead
+        // (asked once a second on the loop's thread).
+        std::function<std::string()> progress;
     };
     enum class RunOutcome {
         Finished, // `done` said so
@@ -80,8 +83,12 @@ public:
     // The left channel of every block analysed during the last Analyze run
     // (from the answer on), at 48000 Hz.
     std::vector<int16_t> HeardAudio() const;
+    // The same from sample `start` on (nothing when fewer were heard).
+    std::vector<int16_t> HeardAudioFrom(size_t start) const;
     // Milliseconds of audio heard so far in the current Analyze run.
     uint64_t HeardMs() const;
+    // GetTickCount32() when the line of the last run was taken off-hook.
+    uint32_t AnsweredAt() const { return m_answeredAt; }
 
 private:
     void OnBlock(const int16_t* samples, int32_t bytes);
@@ -98,6 +105,7 @@ private:
     bool m_opened = false;
 
     std::atomic<uint64_t> m_statusWrites{0};
+    uint32_t m_answeredAt = 0;
     mutable std::mutex m_heardMutex;
     std::vector<int16_t> m_heard;
 };

@@ -138,6 +138,29 @@ int ToneOnsets(const std::vector<int16_t>& mono, uint64_t& toneMs)
     return onsets;
 }
 
+// A detector fed, as it comes, the audio heard on the line from a given
+// sample on.
+class HeardDetector {
+public:
+    bool Start(const vexlin::BusyToneRequest& request, size_t fromSample)
+    {
+        m_next = fromSample;
+        return m_detector.Start(request);
+    }
+    void Catch(const LineSession& session)
+    {
+        const std::vector<int16_t> fresh = session.HeardAudioFrom(m_next);
+        m_detector.Process(fresh.data(), fresh.size());
+        m_next += fresh.size();
+    }
+    const vexlin::BusyToneDetector& Detector() const { return m_detector; }
+    size_t Next() const { return m_next; }
+
+private:
+    vexlin::BusyToneDetector m_detector;
+    size_t m_next = 0;
+};
+
 } // namespace
 
 int RunInfoCommand(const CliArguments& arguments, Console& console)
@@ -251,6 +274,59 @@ int PrintDetection(const CliArguments& arguments, Console& console, const Detect
 
 namespace {
 
+// Verify Mode for a cadence of several pairs, which the library's request
+// cannot carry: the detector asked for the whole pattern listens to the
+// audio the analysis hears on the answered call, judged as the status line
+// judges the library's figures.
+int RunPatternVerify(const CliArguments& arguments, Console& console, LineSession& session)
+{
+    const int frequency1 = *arguments.frequency1;
+    const int frequency2 = arguments.frequency2.value_or(0);
+    HeardDetector heard;
+    if (!heard.Start(RequestFor(frequency1, frequency2, arguments.cadence), 0)) {
+        console.Error("the detector refuses this request: " + heard.Detector().Problem());
+        return kExitUsage;
+    }
+    ToneProfile profile{{frequency1}, arguments.cadence};
+    if (frequency2 > 0)
+        profile.frequencies.push_back(frequency2);
+    LineSession::RunOptions options;
+    options.mode = RunMode::Analyze;
+    options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
+    options.answeredMs = Milliseconds(arguments.seconds, kVerifyDefaultSeconds);
+    const auto found = [&] { return heard.Detector().Found() && heard.Detector().Count() >= RunControl::kFoundCount; };
+    options.done = [&] {
+        heard.Catch(session);
+        return found();
+    };
+    options.progress = [&] {
+        return "Verifying " + ToneListText(profile) + ": count " + std::to_string(heard.Detector().Count());
+    };
+    int code = kExitDone;
+    if (RunFailed(session.Run(options), arguments, console, code))
+        return code;
+    const bool confirmed = found();
+    const std::string status = std::string(confirmed ? "Busy tone confirmed" : "Busy tone not confirmed") +
+                               " (count " + std::to_string(heard.Detector().Count()) + ")";
+    if (arguments.json) {
+        nlohmann::ordered_json json;
+        json["frequencies_hz"] = nlohmann::ordered_json::array({frequency1});
+        if (frequency2 > 0)
+            json["frequencies_hz"].push_back(frequency2);
+        json["cadence_ms"] = CadenceJson(arguments.cadence);
+        json["count"] = heard.Detector().Count();
+        json["found"] = confirmed;
+        json["detected"] = heard.Detector().Found();
+        json["period_ms"] = heard.Detector().PerhapsPeriod();
+        json["status"] = status;
+        PrintJson(console, json);
+    } else {
+        std::fprintf(console.Out(), "%s, measured period %d ms\n", status.c_str(), heard.Detector().PerhapsPeriod());
+        std::fflush(console.Out());
+    }
+    return confirmed ? kExitDone : kExitNoTone;
+}
+
 // Verify Mode or Get Period with the operator's figures; ends once the
 // verdict is in (and shown), or after --seconds.
 int RunDetectionCommand(const CliArguments& arguments, Console& console, bool verify)
@@ -258,6 +334,8 @@ int RunDetectionCommand(const CliArguments& arguments, Console& console, bool ve
     LineSession session(console);
     if (int code = session.Open(arguments.vendorId))
         return code;
+    if (verify && arguments.cadence.size() > 1)
+        return RunPatternVerify(arguments, console, session);
     LineSession::RunOptions options;
     options.mode = verify ? RunMode::Verify : RunMode::GetPeriod;
     options.frequency1 = *arguments.frequency1;
@@ -297,29 +375,6 @@ constexpr uint32_t kMeasuringMs = 20000;
 // A continuous tone is confirmed once held this long again after it was
 // measured.
 constexpr uint32_t kContinuousVerifyMs = 8000;
-
-// A detector fed, as it comes, the audio heard on the line from a given
-// sample on.
-class HeardDetector {
-public:
-    bool Start(const vexlin::BusyToneRequest& request, size_t fromSample)
-    {
-        m_next = fromSample;
-        return m_detector.Start(request);
-    }
-    void Catch(const LineSession& session)
-    {
-        const std::vector<int16_t> fresh = session.HeardAudioFrom(m_next);
-        m_detector.Process(fresh.data(), fresh.size());
-        m_next += fresh.size();
-    }
-    const vexlin::BusyToneDetector& Detector() const { return m_detector; }
-    size_t Next() const { return m_next; }
-
-private:
-    vexlin::BusyToneDetector m_detector;
-    size_t m_next = 0;
-};
 
 std::string CadenceText(const ToneProfile& profile)
 {

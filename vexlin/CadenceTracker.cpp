@@ -198,6 +198,15 @@ size_t CadenceTracker::LearntPatternEndingHere() const
     return repeats(1) ? 1 : 0;
 }
 
+bool CadenceTracker::AlternatesWithAnotherPair() const
+{
+    if (std::min(m_contiguous, m_recent.size()) < 4)
+        return false;
+    const size_t last = m_recent.size() - 1;
+    auto other = [this](size_t i) { return !m_recent[i].matched && Plausible(m_recent[i].onMs, m_recent[i].offMs); };
+    return other(last - 1) && m_recent[last - 2].matched && other(last - 3);
+}
+
 size_t CadenceTracker::PatternLength() const
 {
     if (!m_request.pattern.empty())
@@ -224,6 +233,11 @@ void CadenceTracker::CompleteCycle(int onMs, int offMs, int64_t endMs)
         m_learntPairs = learnt;
     }
     m_recent.back().matched = matched;
+    if (matched && m_request.pattern.empty() && m_request.periodMs > 0 && AlternatesWithAnotherPair()) {
+        // Every other pair of a longer cadence: not this one.
+        m_inARow = 0;
+        return;
+    }
     if (matched) {
         // A pattern of several pairs counts once per whole pattern.
         if (m_pairsSinceCount >= PatternLength()) {

@@ -18,7 +18,10 @@
 // within JitterTolerance() and the mean of the last cycles within
 // Tolerance(). A cadence of several on/off pairs (up to kMostPairs, as some
 // exchanges send 400 on, 200 off, 400 on, 600 off) matches once the last
-// pairs make up the whole pattern, starting at any of its pairs.
+// pairs make up the whole pattern, starting at any of its pairs. One pair
+// that matches only every other pair of the line is part of a longer
+// cadence: once that shows (a pair of another kind on either side, twice),
+// it no longer counts.
 //
 // Without a cadence (period 0) a cycle matches when the pairs before it
 // repeat: one pair that repeats the pair before it, or a pattern of two to
@@ -119,6 +122,7 @@ private:
     void CompleteCycle(int onMs, int offMs, int64_t endMs);
     bool MatchesRequest(int onMs, int offMs) const;
     bool PatternEndsHere() const;
+    bool AlternatesWithAnotherPair() const;
     size_t LearntPatternEndingHere() const;
     size_t PatternLength() const;
     static bool Plausible(int onMs, int offMs);

@@ -44,10 +44,8 @@ ToneProfile AnalysisReport::Profile() const
 {
     ToneProfile profile;
     profile.frequencies = Frequencies();
-    if (cadence) {
-        profile.onMs = cadence->onMs;
-        profile.offMs = cadence->offMs;
-    }
+    if (cadence)
+        profile.cadence = cadence->pairs;
     return profile;
 }
 
@@ -121,6 +119,25 @@ void AnalyseRecording(std::span<const int16_t> stereo, int blockBytes, MemoryAna
     }
 }
 
+nlohmann::ordered_json CadenceJson(const std::vector<vexlin::CadencePair>& pairs)
+{
+    nlohmann::ordered_json times = nlohmann::ordered_json::array();
+    for (const vexlin::CadencePair& pair : pairs) {
+        times.push_back(pair.onMs);
+        times.push_back(pair.offMs);
+    }
+    return times;
+}
+
+nlohmann::ordered_json NotationsJson(const ToneProfile& profile)
+{
+    nlohmann::ordered_json json;
+    json["tone_list"] = ToneListText(profile);
+    json["busypattern"] = BusyPatternText(profile);
+    json["teletone"] = TeletoneText(profile);
+    return json;
+}
+
 nlohmann::ordered_json ReportJson(const AnalysisReport& report)
 {
     nlohmann::ordered_json json;
@@ -129,16 +146,19 @@ nlohmann::ordered_json ReportJson(const AnalysisReport& report)
     for (const Candidate& candidate : report.candidates)
         json["candidates"].push_back({{"frequency_hz", std::lround(candidate.frequencyHz)}, {"count", candidate.count}});
     json["frequencies_hz"] = report.Frequencies();
+    const bool onePair = report.cadence && report.cadence->pairs.size() == 1;
+    json["on_ms"] = onePair ? nlohmann::ordered_json(report.cadence->onMs) : nlohmann::ordered_json(nullptr);
+    json["off_ms"] = onePair ? nlohmann::ordered_json(report.cadence->offMs) : nlohmann::ordered_json(nullptr);
+    json["period_ms"] = report.cadence && !report.cadence->Continuous() ? nlohmann::ordered_json(report.cadence->periodMs)
+                                                                        : nlohmann::ordered_json(nullptr);
+    json["cadence_ms"] = report.cadence ? CadenceJson(report.cadence->pairs) : nlohmann::ordered_json(nullptr);
+    json["continuous"] = report.cadence && report.cadence->Continuous();
     if (report.cadence) {
-        json["on_ms"] = report.cadence->onMs;
-        json["off_ms"] = report.cadence->offMs;
-        json["period_ms"] = report.cadence->periodMs;
-        json["tone_list"] = ToneListText(report.Profile());
+        json.update(NotationsJson(report.Profile()));
     } else {
-        json["on_ms"] = nullptr;
-        json["off_ms"] = nullptr;
-        json["period_ms"] = nullptr;
         json["tone_list"] = nullptr;
+        json["busypattern"] = nullptr;
+        json["teletone"] = nullptr;
     }
     nlohmann::ordered_json log;
     log["changes"] = report.changes;
@@ -183,10 +203,15 @@ std::string ReportText(const AnalysisReport& report)
     for (size_t i = 0; i < whole.size(); ++i)
         text += (i ? " + " : " ") + std::to_string(whole[i]) + " Hz";
     text += "\n";
-    if (report.cadence) {
-        std::snprintf(line, sizeof line, "Cadence: %d ms on, %d ms off (period %d ms)\n", report.cadence->onMs,
-                      report.cadence->offMs, report.cadence->periodMs);
-        text += line;
+    if (report.cadence && report.cadence->Continuous()) {
+        text += "Cadence: none, a continuous tone\n";
+        text += "Tone list: " + ToneListText(report.Profile()) + "\n";
+    } else if (report.cadence) {
+        text += "Cadence:";
+        for (size_t i = 0; i < report.cadence->pairs.size(); ++i)
+            text += (i ? ", " : " ") + std::to_string(report.cadence->pairs[i].onMs) + " ms on, " +
+                    std::to_string(report.cadence->pairs[i].offMs) + " ms off";
+        text += " (period " + std::to_string(report.cadence->periodMs) + " ms)\n";
         text += "Tone list: " + ToneListText(report.Profile()) + "\n";
     } else {
         text += "Cadence: none found\n";

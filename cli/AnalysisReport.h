@@ -65,6 +65,11 @@ AnalysisReport BuildAnalysisReport(int blockBytes, const AnalysisList& frequenci
 // never delivers one), timing its change log by the recording's own clock.
 void AnalyseRecording(std::span<const int16_t> stereo, int blockBytes, MemoryAnalysisOutput& output);
 
+// A cadence as JSON: every on and off time in turn ([350, 350]).
+nlohmann::ordered_json CadenceJson(const std::vector<vexlin::CadencePair>& pairs);
+// "tone_list", "busypattern" and "teletone" of a tone.
+nlohmann::ordered_json NotationsJson(const ToneProfile& profile);
+
 // The JSON members shared by analyze and file.
 nlohmann::ordered_json ReportJson(const AnalysisReport& report);
 // The text shared by analyze and file.

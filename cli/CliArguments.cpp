@@ -19,10 +19,10 @@ const std::map<Command, std::vector<std::string>>& CommandOptions()
 {
     static const std::map<Command, std::vector<std::string>> options = {
         {Command::Analyze, {"--buffer", "--seconds", "--wait", "--plot"}},
-        {Command::Verify, {"--freq1", "--freq2", "--on", "--off", "--seconds", "--wait"}},
+        {Command::Verify, {"--freq1", "--freq2", "--on", "--off", "--cadence", "--seconds", "--wait"}},
         {Command::Period, {"--freq1", "--freq2", "--seconds", "--wait"}},
-        {Command::Learn, {"--buffer", "--wait", "--plot"}},
-        {Command::File, {"--buffer", "--freq1", "--freq2", "--on", "--off", "--plot"}},
+        {Command::Learn, {"--buffer", "--format", "--wait", "--plot"}},
+        {Command::File, {"--buffer", "--format", "--freq1", "--freq2", "--on", "--off", "--cadence", "--plot"}},
         {Command::Info, {}},
         {Command::Help, {}},
     };
@@ -90,6 +90,21 @@ bool Apply(CliArguments& arguments, const std::string& option, const std::string
         arguments.plotPath = value;
         return true;
     }
+    if (option == "--format") {
+        arguments.format = ParseToneFormat(value);
+        if (!arguments.format) {
+            error = "--format: '" + value + "' is not a notation (tone-list, busypattern or teletone)";
+            return false;
+        }
+        return true;
+    }
+    if (option == "--cadence") {
+        if (!ParseCadence(value, arguments.cadence, error)) {
+            error = "--cadence: " + error;
+            return false;
+        }
+        return true;
+    }
     const NumberRule& rule = NumberRules().at(option);
     const std::optional<int> number = ParseNumber(value, rule.lowest, rule.highest);
     if (!number) {
@@ -115,10 +130,14 @@ bool Apply(CliArguments& arguments, const std::string& option, const std::string
 bool CheckCommand(const CliArguments& arguments, std::string& error)
 {
     const bool onOrOff = arguments.onMs.has_value() || arguments.offMs.has_value();
+    if (onOrOff && !arguments.cadence.empty()) {
+        error = "give either --on and --off or --cadence";
+        return false;
+    }
     switch (arguments.command) {
     case Command::Verify:
-        if (!arguments.frequency1 || !arguments.onMs || !arguments.offMs) {
-            error = "verify needs --freq1, --on and --off (and --freq2 for a dual tone)";
+        if (!arguments.frequency1 || (arguments.cadence.empty() && (!arguments.onMs || !arguments.offMs))) {
+            error = "verify needs --freq1 and --on and --off or --cadence (and --freq2 for a dual tone)";
             return false;
         }
         return true;
@@ -133,8 +152,8 @@ bool CheckCommand(const CliArguments& arguments, std::string& error)
             error = "file needs the recording to analyse: parvane-cli file REC";
             return false;
         }
-        if ((arguments.frequency2 || onOrOff) && !arguments.frequency1) {
-            error = "file: --freq2, --on and --off go with --freq1";
+        if ((arguments.frequency2 || onOrOff || !arguments.cadence.empty()) && !arguments.frequency1) {
+            error = "file: --freq2, --on, --off and --cadence go with --freq1";
             return false;
         }
         if (onOrOff && !(arguments.onMs && arguments.offMs)) {
@@ -161,6 +180,38 @@ std::optional<int> ParseBlockSize(const std::string& text)
             return bytes;
     }
     return std::nullopt;
+}
+
+bool ParseCadence(const std::string& text, std::vector<vexlin::CadencePair>& cadence, std::string& error)
+{
+    std::vector<int> times;
+    size_t at = 0;
+    while (true) {
+        const size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        const std::optional<int> ms = ParseNumber(item, 0, 60000);
+        if (!ms) {
+            error = "'" + item + "' is not a time in ms";
+            return false;
+        }
+        times.push_back(*ms);
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    if (times.size() % 2 != 0) {
+        error = "'" + text + "' is not pairs of on and off times";
+        return false;
+    }
+    cadence.clear();
+    for (size_t i = 0; i < times.size(); i += 2)
+        cadence.push_back({times[i], times[i + 1]});
+    error = vexlin::CadenceTracker::CheckPattern(cadence);
+    if (!error.empty()) {
+        cadence.clear();
+        return false;
+    }
+    return true;
 }
 
 bool ParseCliArguments(int argc, const char* const* argv, CliArguments& arguments, std::string& error)
@@ -234,7 +285,13 @@ bool ParseCliArguments(int argc, const char* const* argv, CliArguments& argument
             return false;
         }
     }
-    return CheckCommand(arguments, error);
+    if (!CheckCommand(arguments, error))
+        return false;
+    if (arguments.cadence.size() == 1) {
+        arguments.onMs = arguments.cadence[0].onMs;
+        arguments.offMs = arguments.cadence[0].offMs;
+    }
+    return true;
 }
 
 std::string UsageText()
@@ -244,16 +301,20 @@ std::string UsageText()
            "Commands:\n"
            "  analyze [--buffer 32K] [--seconds N] [--plot FILE]\n"
            "      wait for a call, answer it and list the candidate busy-tone frequencies\n"
-           "  verify --freq1 F [--freq2 F] --on MS --off MS [--seconds N]\n"
-           "      wait for a call and check that this busy tone is on the line\n"
+           "  verify --freq1 F [--freq2 F] (--on MS --off MS | --cadence ON,OFF[,ON,OFF...]) [--seconds N]\n"
+           "      wait for a call and check that this busy tone is on the line (up to four on/off pairs)\n"
            "  period --freq1 F [--freq2 F] [--seconds N]\n"
            "      wait for a call and measure the cadence of this tone\n"
-           "  learn [--buffer 32K] [--plot FILE]\n"
-           "      find the busy tone's frequencies and cadence, confirm them and print a tone list\n"
-           "  file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]] [--plot FILE]\n"
+           "  learn [--buffer 32K] [--format F] [--plot FILE]\n"
+           "      on one call: find the busy tone's frequencies and cadence, confirm them, print the tone\n"
+           "  file REC [--buffer 32K] [--format F] [--freq1 F [--freq2 F] [--on MS --off MS | --cadence ...]]\n"
+           "      [--plot FILE]\n"
            "      analyse a recording (any format libsndfile reads), no adapter needed\n"
            "  info\n"
            "      the adapter's ids, model name and serial number\n"
+           "\n"
+           "  --format F: the notation of the tone printed, tone-list (busy = 450/350,0/350, the default),\n"
+           "  busypattern (busydetect, busycount, busypattern) or teletone (%(350,350,450))\n"
            "\n"
            "Options:\n"
            "  --virtual-adapter[=PRESET|FILE]  use the virtual adapter (presets: us uk cn de fr jp au in ru br)\n"

@@ -2,15 +2,21 @@
 // The command line of parvane-cli:
 //
 //   parvane-cli [options] analyze [--buffer 32K] [--seconds N] [--plot FILE]
-//   parvane-cli [options] verify --freq1 F [--freq2 F] --on MS --off MS [--seconds N]
+//   parvane-cli [options] verify --freq1 F [--freq2 F] (--on MS --off MS | --cadence ON,OFF[,ON,OFF...])
+//                                [--seconds N]
 //   parvane-cli [options] period --freq1 F [--freq2 F] [--seconds N]
-//   parvane-cli [options] learn [--buffer 32K] [--plot FILE]
-//   parvane-cli [options] file REC [--buffer 32K] [--freq1 F [--freq2 F] [--on MS --off MS]] [--plot FILE]
+//   parvane-cli [options] learn [--buffer 32K] [--format F] [--plot FILE]
+//   parvane-cli [options] file REC [--buffer 32K] [--format F] [--plot FILE]
+//                              [--freq1 F [--freq2 F] [--on MS --off MS | --cadence ON,OFF...]]
+//
+// F, the notation of the tone printed: tone-list, busypattern or teletone.
 //   parvane-cli [options] info
 //
 // options (anywhere on the line): --virtual-adapter[=PRESET|FILE],
 // --vendor-id ID, --json, --verbose, --wait N (seconds to wait for the
 // call), --help.
+
+#include "cli/ToneProfile.h"
 
 #include <cstdint>
 #include <optional>
@@ -45,6 +51,10 @@ struct CliArguments {
     std::optional<int> frequency2;     // --freq2 (Hz)
     std::optional<int> onMs;           // --on
     std::optional<int> offMs;          // --off
+    // --cadence: on and off times in turn, one to four pairs; one pair is
+    // also set as onMs and offMs.
+    std::vector<vexlin::CadencePair> cadence;
+    std::optional<ToneFormat> format;  // --format
     std::string recording;             // file REC
     std::string plotPath;              // --plot: the picture to draw (PNG, or SVG for *.svg)
 };
@@ -52,6 +62,10 @@ struct CliArguments {
 // The analysis block sizes in bytes and their names ("64K" .. "512B").
 // Accepts those names in any letter case, "32k", and plain byte counts.
 std::optional<int> ParseBlockSize(const std::string& text);
+
+// "350,350" or "200,200,200,600": one to four pairs of on and off times in
+// ms, each from 60 to 5000. False with the reason in error.
+bool ParseCadence(const std::string& text, std::vector<vexlin::CadencePair>& cadence, std::string& error);
 
 // Parses argv. False with the message in error for anything malformed (the
 // caller exits with kExitUsage).

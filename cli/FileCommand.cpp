@@ -28,8 +28,11 @@ int RunFileCommand(const CliArguments& arguments, Console& console)
 
     std::optional<DetectionResult> detection;
     if (arguments.frequency1) {
-        detection = DetectOverRecording(mono, *arguments.frequency1, arguments.frequency2.value_or(0),
-                                        arguments.onMs.value_or(0), arguments.offMs.value_or(0));
+        detection = arguments.cadence.size() > 1
+                        ? DetectOverRecording(mono, *arguments.frequency1, arguments.frequency2.value_or(0),
+                                              arguments.cadence)
+                        : DetectOverRecording(mono, *arguments.frequency1, arguments.frequency2.value_or(0),
+                                              arguments.onMs.value_or(0), arguments.offMs.value_or(0));
         if (!detection->problem.empty()) {
             console.Error("the detector refuses this request: " + detection->problem);
             return kExitUsage;
@@ -50,6 +53,11 @@ int RunFileCommand(const CliArguments& arguments, Console& console)
             json["detected"] = detection->libraryFound;
             json["period_ms"] = detection->periodMs;
         }
+        // When the tone was first detected: by the detector asked for it, or
+        // else by the one that measured the cadence.
+        const int64_t detectedAt = detection ? detection->detectedAtMs
+                                             : (report.cadence ? report.cadence->detectedAtMs : -1);
+        json["detected_at_ms"] = detectedAt >= 0 ? nlohmann::ordered_json(detectedAt) : nlohmann::ordered_json(nullptr);
         std::fprintf(console.Out(), "%s\n", json.dump(2).c_str());
     } else {
         std::fprintf(console.Out(), "Recording: %s (%s, %d Hz, %d channel%s, %.1f s)\n", arguments.recording.c_str(),
@@ -60,12 +68,21 @@ int RunFileCommand(const CliArguments& arguments, Console& console)
             std::string request = std::to_string(*arguments.frequency1) + " Hz";
             if (arguments.frequency2.value_or(0) > 0)
                 request += " + " + std::to_string(*arguments.frequency2) + " Hz";
-            if (arguments.onMs)
+            if (!arguments.cadence.empty()) {
+                for (const vexlin::CadencePair& pair : arguments.cadence)
+                    request += ", " + std::to_string(pair.onMs) + " ms on, " + std::to_string(pair.offMs) + " ms off";
+            } else if (arguments.onMs) {
                 request += ", " + std::to_string(*arguments.onMs) + " ms on, " + std::to_string(*arguments.offMs) + " ms off";
-            std::fprintf(console.Out(), "Detector (%s): count %d, %s, measured period %d ms\n", request.c_str(),
+            }
+            std::fprintf(console.Out(), "Detector (%s): count %d, %s, measured period %d ms", request.c_str(),
                          detection->count, detection->found ? "busy tone found" : "no busy tone found",
                          detection->periodMs);
+            if (detection->detectedAtMs >= 0)
+                std::fprintf(console.Out(), ", detected at %.3f s", detection->detectedAtMs / 1000.0);
+            std::fputs("\n", console.Out());
         }
+        if (arguments.format && report.cadence)
+            std::fputs(ToneInFormat(report.Profile(), *arguments.format).c_str(), console.Out());
     }
     std::fflush(console.Out());
     if (!arguments.plotPath.empty() &&

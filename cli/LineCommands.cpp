@@ -10,6 +10,8 @@
 #include "platform/ModuleDir.h"
 #include "platform/Tick.h"
 #include "platform/VirtualAdapterLink.h"
+#include "audio/AnalysisOutput.h"
+#include "vexlin/BusyToneDetector.h"
 #include "vexlin/CadenceTracker.h"
 
 #include <algorithm>
@@ -136,6 +138,29 @@ int ToneOnsets(const std::vector<int16_t>& mono, uint64_t& toneMs)
     return onsets;
 }
 
+// A detector fed, as it comes, the audio heard on the line from a given
+// sample on.
+class HeardDetector {
+public:
+    bool Start(const vexlin::BusyToneRequest& request, size_t fromSample)
+    {
+        m_next = fromSample;
+        return m_detector.Start(request);
+    }
+    void Catch(const LineSession& session)
+    {
+        const std::vector<int16_t> fresh = session.HeardAudioFrom(m_next);
+        m_detector.Process(fresh.data(), fresh.size());
+        m_next += fresh.size();
+    }
+    const vexlin::BusyToneDetector& Detector() const { return m_detector; }
+    size_t Next() const { return m_next; }
+
+private:
+    vexlin::BusyToneDetector m_detector;
+    size_t m_next = 0;
+};
+
 } // namespace
 
 int RunInfoCommand(const CliArguments& arguments, Console& console)
@@ -251,6 +276,59 @@ int PrintDetection(const CliArguments& arguments, Console& console, const Detect
 
 namespace {
 
+// Verify Mode for a cadence of several pairs, which the library's request
+// cannot carry: the detector asked for the whole pattern listens to the
+// audio the analysis hears on the answered call, judged as the status line
+// judges the library's figures.
+int RunPatternVerify(const CliArguments& arguments, Console& console, LineSession& session)
+{
+    const int frequency1 = *arguments.frequency1;
+    const int frequency2 = arguments.frequency2.value_or(0);
+    HeardDetector heard;
+    if (!heard.Start(RequestFor(frequency1, frequency2, arguments.cadence), 0)) {
+        console.Error("the detector refuses this request: " + heard.Detector().Problem());
+        return kExitUsage;
+    }
+    ToneProfile profile{{frequency1}, arguments.cadence};
+    if (frequency2 > 0)
+        profile.frequencies.push_back(frequency2);
+    LineSession::RunOptions options;
+    options.mode = RunMode::Analyze;
+    options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
+    options.answeredMs = Milliseconds(arguments.seconds, kVerifyDefaultSeconds);
+    const auto found = [&] { return heard.Detector().Found() && heard.Detector().Count() >= RunControl::kFoundCount; };
+    options.done = [&] {
+        heard.Catch(session);
+        return found();
+    };
+    options.progress = [&] {
+        return "Verifying " + ToneListText(profile) + ": count " + std::to_string(heard.Detector().Count());
+    };
+    int code = kExitDone;
+    if (RunFailed(session.Run(options), arguments, console, code))
+        return code;
+    const bool confirmed = found();
+    const std::string status = std::string(confirmed ? "Busy tone confirmed" : "Busy tone not confirmed") +
+                               " (count " + std::to_string(heard.Detector().Count()) + ")";
+    if (arguments.json) {
+        nlohmann::ordered_json json;
+        json["frequencies_hz"] = nlohmann::ordered_json::array({frequency1});
+        if (frequency2 > 0)
+            json["frequencies_hz"].push_back(frequency2);
+        json["cadence_ms"] = CadenceJson(arguments.cadence);
+        json["count"] = heard.Detector().Count();
+        json["found"] = confirmed;
+        json["detected"] = heard.Detector().Found();
+        json["period_ms"] = heard.Detector().PerhapsPeriod();
+        json["status"] = status;
+        PrintJson(console, json);
+    } else {
+        std::fprintf(console.Out(), "%s, measured period %d ms\n", status.c_str(), heard.Detector().PerhapsPeriod());
+        std::fflush(console.Out());
+    }
+    return confirmed ? kExitDone : kExitNoTone;
+}
+
 // Verify Mode or Get Period with the operator's figures; ends once the
 // verdict is in (and shown), or after --seconds.
 int RunDetectionCommand(const CliArguments& arguments, Console& console, bool verify)
@@ -258,6 +336,8 @@ int RunDetectionCommand(const CliArguments& arguments, Console& console, bool ve
     LineSession session(console);
     if (int code = session.Open(arguments.vendorId))
         return code;
+    if (verify && arguments.cadence.size() > 1)
+        return RunPatternVerify(arguments, console, session);
     LineSession::RunOptions options;
     options.mode = verify ? RunMode::Verify : RunMode::GetPeriod;
     options.frequency1 = *arguments.frequency1;
@@ -289,115 +369,260 @@ int RunPeriodCommand(const CliArguments& arguments, Console& console)
     return RunDetectionCommand(arguments, console, false);
 }
 
+namespace {
+
+// How long each stage of learning may take at most, from its start.
+constexpr uint32_t kAnalysingMs = 15000;
+constexpr uint32_t kMeasuringMs = 20000;
+// A continuous tone is confirmed once held this long again after it was
+// measured.
+constexpr uint32_t kContinuousVerifyMs = 8000;
+
+std::string CadenceText(const ToneProfile& profile)
+{
+    if (profile.cadence.empty())
+        return "continuous";
+    std::string text;
+    for (const vexlin::CadencePair& pair : profile.cadence)
+        text += (text.empty() ? "" : ", ") + std::to_string(pair.onMs) + " ms on, " + std::to_string(pair.offMs) +
+                " ms off";
+    return text;
+}
+
+std::string SecondsLeft(uint32_t endsAt, uint32_t now)
+{
+    const int32_t left = static_cast<int32_t>(endsAt - now);
+    return std::to_string(left > 0 ? (left + 999) / 1000 : 0) + " s left";
+}
+
+// Learning a line's busy tone on one answered call: Analyze Mode's analysis
+// finds the frequencies, a detector learning the cadence measures it, and a
+// detector asked for what was learnt verifies it on the audio that follows,
+// until the count the status line wants. Each stage reads the audio the
+// analysis heard; the call is released when the last one ends.
+class LineLearning {
+public:
+    enum class Stage { Analysing, Measuring, Verifying, Done };
+
+    LineLearning(LineSession& session, int blockBytes) : m_session(session), m_blockBytes(blockBytes) {}
+
+    // Called on the loop's thread while the call is answered; true ends it.
+    bool Step()
+    {
+        const uint32_t now = GetTickCount32();
+        if (m_stageEndsAt == 0)
+            m_stageEndsAt = now + kAnalysingMs;
+        if (now - m_lookedAt < 200)
+            return false;
+        m_lookedAt = now;
+        if (m_stage == Stage::Analysing && !Analyse(now))
+            return m_stage == Stage::Done;
+        if (m_stage == Stage::Measuring && !Measure(now))
+            return m_stage == Stage::Done;
+        if (m_stage == Stage::Verifying)
+            Verify(now);
+        return m_stage == Stage::Done;
+    }
+
+    std::string Progress() const
+    {
+        const uint32_t now = GetTickCount32();
+        switch (m_stage) {
+        case Stage::Analysing:
+            return "Learning: analysing the frequencies, " + SecondsLeft(m_stageEndsAt, now);
+        case Stage::Measuring:
+            return "Learning: measuring the cadence of " + FrequenciesText(Frequency1(), Frequency2()) + ", " +
+                   SecondsLeft(m_stageEndsAt, now);
+        case Stage::Verifying:
+            return "Learning: verifying " + ToneListText(m_profile) + " (count " +
+                   std::to_string(m_verify.Detector().Count()) + "), " + SecondsLeft(m_stageEndsAt, now);
+        case Stage::Done:
+            break;
+        }
+        return "Learning: done";
+    }
+
+    Stage CurrentStage() const { return m_stage; }
+    const std::string& Failure() const { return m_failure; }
+    const ToneProfile& Profile() const { return m_profile; }
+    const AnalysisReport& Report() const { return m_report; }
+    bool Verified() const { return m_verified; }
+    int Count() const { return m_verify.Detector().Count(); }
+    int PeriodMs() const { return m_periodMs; }
+    // GetTickCount32() when the result was in.
+    uint32_t ResultAt() const { return m_resultAt; }
+
+private:
+    int Frequency1() const { return m_profile.frequencies.empty() ? 0 : m_profile.frequencies[0]; }
+    int Frequency2() const { return m_profile.frequencies.size() > 1 ? m_profile.frequencies[1] : 0; }
+
+    void Fail(uint32_t now, const std::string& why)
+    {
+        m_failure = why;
+        m_resultAt = now;
+        m_stage = Stage::Done;
+    }
+
+    // True once the frequencies are known.
+    bool Analyse(uint32_t now)
+    {
+        const bool late = static_cast<int32_t>(now - m_stageEndsAt) >= 0;
+        if (m_session.HeardMs() < 1500 && !late)
+            return false;
+        const std::vector<int16_t> heard = m_session.HeardAudio();
+        uint64_t toneMs = 0;
+        const int onsets = ToneOnsets(heard, toneMs);
+        if (onsets < 3 && !(onsets == 1 && toneMs >= 3000) && !late)
+            return false;
+        // Analyze Mode's analysis, in the blocks the run uses, over what it
+        // heard so far.
+        std::vector<int16_t> stereo(heard.size() * 2);
+        for (size_t i = 0; i < heard.size(); ++i)
+            stereo[2 * i] = stereo[2 * i + 1] = heard[i];
+        MemoryAnalysisOutput output;
+        AnalyseRecording(stereo, m_blockBytes, output);
+        m_report = BuildAnalysisReport(m_blockBytes, output.frequencies, output.changes, heard);
+        if (!m_report.FoundTone()) {
+            if (late)
+                Fail(now, "no tone was heard on the line");
+            return false;
+        }
+        m_profile.frequencies = m_report.Frequencies();
+        m_period.Start(RequestFor(Frequency1(), Frequency2(), {}), 0);
+        m_stage = Stage::Measuring;
+        m_stageEndsAt = now + kMeasuringMs;
+        return true;
+    }
+
+    // True once the cadence is measured.
+    bool Measure(uint32_t now)
+    {
+        m_period.Catch(m_session);
+        const vexlin::BusyToneDetector& detector = m_period.Detector();
+        if (detector.Found() && detector.Count() >= kPeriodCycles) {
+            m_profile.cadence = LearntCadence(detector);
+            m_periodMs = detector.PerhapsPeriod();
+        } else if (!detector.Found() && detector.ToneHeldMs() > vexlin::CadenceTracker::kLongestSegmentMs) {
+            m_profile.cadence.clear(); // a continuous tone
+        } else {
+            if (static_cast<int32_t>(now - m_stageEndsAt) >= 0)
+                Fail(now, "the tone " + FrequenciesText(Frequency1(), Frequency2()) + " has no steady cadence");
+            return false;
+        }
+        // Verified on the audio that follows.
+        m_verify.Start(RequestFor(Frequency1(), Frequency2(), m_profile.cadence), m_period.Next());
+        uint32_t cycleMs = 0;
+        for (const vexlin::CadencePair& pair : m_profile.cadence)
+            cycleMs += static_cast<uint32_t>(pair.onMs + pair.offMs);
+        m_stageEndsAt = now + (m_profile.cadence.empty()
+                                   ? kContinuousVerifyMs
+                                   : std::clamp<uint32_t>(cycleMs * (RunControl::kFoundCount + 3), 10000, 60000));
+        m_stage = Stage::Verifying;
+        return true;
+    }
+
+    void Verify(uint32_t now)
+    {
+        m_verify.Catch(m_session);
+        const vexlin::BusyToneDetector& detector = m_verify.Detector();
+        if (m_profile.cadence.empty())
+            m_verified = !detector.Found() && detector.ToneHeldMs() > vexlin::CadenceTracker::kLongestSegmentMs;
+        else
+            m_verified = detector.Found() && detector.Count() >= RunControl::kFoundCount;
+        if (m_verified || static_cast<int32_t>(now - m_stageEndsAt) >= 0) {
+            m_resultAt = now;
+            m_stage = Stage::Done;
+        }
+    }
+
+    LineSession& m_session;
+    int m_blockBytes;
+    Stage m_stage = Stage::Analysing;
+    uint32_t m_stageEndsAt = 0;
+    uint32_t m_lookedAt = 0;
+    AnalysisReport m_report;
+    ToneProfile m_profile;
+    HeardDetector m_period;
+    HeardDetector m_verify;
+    int m_periodMs = 0;
+    bool m_verified = false;
+    std::string m_failure;
+    uint32_t m_resultAt = 0;
+};
+
+} // namespace
+
 int RunLearnCommand(const CliArguments& arguments, Console& console)
 {
     LineSession session(console);
     if (int code = session.Open(arguments.vendorId))
         return code;
-    const uint32_t waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
     int code = kExitDone;
 
-    // 1. Analyze Mode until the tone has come and gone a few times.
-    LineSession::RunOptions analyse;
-    analyse.mode = RunMode::Analyze;
-    analyse.blockBytes = arguments.blockBytes;
-    analyse.waitMs = waitMs;
-    analyse.answeredMs = 15000;
-    analyse.activity = "Learning the frequencies";
-    uint32_t lookedAt = GetTickCount32();
-    analyse.done = [&] {
-        const uint32_t now = GetTickCount32();
-        if (now - lookedAt < 200 || session.HeardMs() < 2000)
-            return false;
-        lookedAt = now;
-        uint64_t toneMs = 0;
-        const int onsets = ToneOnsets(session.HeardAudio(), toneMs);
-        return onsets >= 5 || (onsets == 1 && toneMs >= 4000);
-    };
-    if (RunFailed(session.Run(analyse), arguments, console, code))
+    LineLearning learning(session, arguments.blockBytes);
+    LineSession::RunOptions options;
+    options.mode = RunMode::Analyze;
+    options.blockBytes = arguments.blockBytes;
+    options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
+    // Every stage's limit, and some slack: the stages end the call.
+    options.answeredMs = kAnalysingMs + kMeasuringMs + 60000 + 5000;
+    options.done = [&] { return learning.Step(); };
+    options.progress = [&] { return learning.Progress(); };
+    if (RunFailed(session.Run(options), arguments, console, code))
         return code;
-    MemoryRunPanel& panel = session.Panel();
-    // Kept for --plot: the later runs listen through the detector only.
-    const std::vector<int16_t> heard = session.HeardAudio();
-    const AnalysisReport report = BuildAnalysisReport(arguments.blockBytes, panel.frequencies, panel.changes, heard);
-    if (!report.FoundTone()) {
-        console.Error("no tone was heard on the line");
+    if (learning.CurrentStage() != LineLearning::Stage::Done) {
+        console.Error("the call ended before the tone was learnt");
         return kExitNoTone;
     }
-    const std::vector<int> frequencies = report.Frequencies();
-    const int frequency1 = frequencies[0];
-    const int frequency2 = frequencies.size() > 1 ? frequencies[1] : 0;
-
-    // 2. Get Period with the frequencies found.
-    LineSession::RunOptions period;
-    period.mode = RunMode::GetPeriod;
-    period.frequency1 = frequency1;
-    period.frequency2 = frequency2;
-    period.waitMs = waitMs;
-    period.answeredMs = 20000;
-    DetectionRun measured;
-    if (RunFailed(RunDetection(session, period, false, measured, PeriodMeasured), arguments, console, code))
-        return code;
-
-    // The on and off times: the analysed audio splits the period when the
-    // tone is on longer than off (or the other way round); alike, both are
-    // the period Get Period measured.
-    ToneProfile profile;
-    profile.frequencies = frequencies;
-    const int periodMs = measured.happened ? measured.periodMs : (report.cadence ? report.cadence->periodMs : 0);
-    if (periodMs <= 0) {
-        console.Error("the tone " + FrequenciesText(frequency1, frequency2) + " has no steady cadence");
+    if (!learning.Failure().empty()) {
+        console.Error(learning.Failure());
         return kExitNoTone;
     }
-    if (report.cadence && report.cadence->onMs != report.cadence->offMs &&
-        vexlin::CadenceTracker::Near(report.cadence->onMs + report.cadence->offMs, periodMs)) {
-        profile.onMs = report.cadence->onMs;
-        profile.offMs = report.cadence->offMs;
-    } else {
-        profile.onMs = profile.offMs = periodMs;
-    }
 
-    // 3. Verify Mode with everything found.
-    LineSession::RunOptions verify;
-    verify.mode = RunMode::Verify;
-    verify.frequency1 = frequency1;
-    verify.frequency2 = frequency2;
-    verify.onMs = profile.onMs;
-    verify.offMs = profile.offMs;
-    verify.waitMs = waitMs;
-    const uint32_t tenCycles = static_cast<uint32_t>(profile.onMs + profile.offMs) * (RunControl::kFoundCount + 3);
-    verify.answeredMs = std::clamp<uint32_t>(tenCycles, 10000, 60000);
-    DetectionRun confirmed;
-    if (RunFailed(RunDetection(session, verify, false, confirmed, [](const DetectionRun& run) { return run.Found(); }),
-                  arguments, console, code))
-        return code;
-
-    const bool verified = confirmed.Found();
+    const ToneProfile& profile = learning.Profile();
+    const bool verified = learning.Verified();
+    const uint32_t answerToResultMs = learning.ResultAt() - session.AnsweredAt();
     if (arguments.json) {
+        const bool onePair = profile.cadence.size() == 1;
         nlohmann::ordered_json json;
         json["frequencies_hz"] = profile.frequencies;
-        json["on_ms"] = profile.onMs;
-        json["off_ms"] = profile.offMs;
-        json["period_ms"] = periodMs;
-        json["tone_list"] = ToneListText(profile);
+        json["on_ms"] = onePair ? nlohmann::ordered_json(profile.cadence[0].onMs) : nlohmann::ordered_json(nullptr);
+        json["off_ms"] = onePair ? nlohmann::ordered_json(profile.cadence[0].offMs) : nlohmann::ordered_json(nullptr);
+        json["period_ms"] = profile.cadence.empty() ? nlohmann::ordered_json(nullptr)
+                                                    : nlohmann::ordered_json(learning.PeriodMs());
+        json["cadence_ms"] = CadenceJson(profile.cadence);
+        json["continuous"] = profile.cadence.empty();
+        json.update(NotationsJson(profile));
         json["busy_line"] = BusyToneLine(profile);
         json["verified"] = verified;
-        json["count"] = confirmed.count;
-        json["block_bytes"] = report.blockBytes;
-        json["candidates"] = ReportJson(report)["candidates"];
+        json["count"] = learning.Count();
+        json["answer_to_result_ms"] = answerToResultMs;
+        json["block_bytes"] = arguments.blockBytes;
+        // The candidates as the analysis listed them over the whole call.
+        AnalysisReport listed;
+        listed.blockBytes = arguments.blockBytes;
+        listed.candidates = CandidatesOf(session.Panel().frequencies);
+        json["candidates"] = ReportJson(listed)["candidates"];
         PrintJson(console, json);
     } else {
         std::string line = "Busy tone:";
         for (size_t i = 0; i < profile.frequencies.size(); ++i)
             line += (i ? " + " : " ") + std::to_string(profile.frequencies[i]) + " Hz";
-        std::fprintf(console.Out(), "%s, %d ms on, %d ms off (%s, count %d)\n%s\n", line.c_str(), profile.onMs,
-                     profile.offMs, verified ? "verified" : "NOT verified", confirmed.count,
-                     BusyToneLine(profile).c_str());
+        char when[32];
+        std::snprintf(when, sizeof when, "%.1f s", answerToResultMs / 1000.0);
+        std::fprintf(console.Out(), "%s, %s (%s, count %d, %s after the answer)\n%s", line.c_str(),
+                     CadenceText(profile).c_str(), verified ? "verified" : "NOT verified", learning.Count(), when,
+                     ToneInFormat(profile, arguments.format.value_or(ToneFormat::ToneList)).c_str());
         std::fflush(console.Out());
     }
-    if (!arguments.plotPath.empty() &&
-        !PlotReport(arguments.plotPath, "parvane-cli learn", report, heard, BusyToneLine(profile), console))
-        return kExitFailed;
+    if (!arguments.plotPath.empty()) {
+        // The whole call as the analysis heard it, stages and all.
+        const std::vector<int16_t> heard = session.HeardAudio();
+        const AnalysisReport report = BuildAnalysisReport(arguments.blockBytes, session.Panel().frequencies,
+                                                          session.Panel().changes, heard);
+        if (!PlotReport(arguments.plotPath, "parvane-cli learn", report, heard, BusyToneLine(profile), console))
+            return kExitFailed;
+    }
     if (!verified) {
         console.Error("Verify Mode did not confirm the learnt tone");
         return kExitNoTone;

@@ -99,6 +99,14 @@ std::vector<int16_t> LineSession::HeardAudio() const
     return m_heard;
 }
 
+std::vector<int16_t> LineSession::HeardAudioFrom(size_t start) const
+{
+    std::lock_guard<std::mutex> lock(m_heardMutex);
+    if (start >= m_heard.size())
+        return {};
+    return std::vector<int16_t>(m_heard.begin() + static_cast<std::ptrdiff_t>(start), m_heard.end());
+}
+
 uint64_t LineSession::HeardMs() const
 {
     std::lock_guard<std::mutex> lock(m_heardMutex);
@@ -193,6 +201,9 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     }
 
     const uint32_t answeredAt = GetTickCount32();
+    // The run control holds the line for a moment after going off-hook
+    // before the analysis begins.
+    m_answeredAt = answeredAt - RunControl::kAnswerSettleMs;
     shownAt = 0;
     const bool finished = m_loop.RunUntil(
         [&] {
@@ -200,8 +211,10 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
             if (!options.printStatus && now - shownAt >= 250 && options.mode == RunMode::Analyze) {
                 shownAt = now;
                 const std::string live = LiveAnalysisText();
-                ShowProgress(options.activity + ": " + Seconds(options.answeredMs - (now - answeredAt)) + " left" +
-                             (live.empty() ? "" : " | " + live));
+                ShowProgress(options.progress ? options.progress()
+                                              : options.activity + ": " +
+                                                    Seconds(options.answeredMs - (now - answeredAt)) + " left" +
+                                                    (live.empty() ? "" : " | " + live));
             }
             return options.done && options.done();
         },

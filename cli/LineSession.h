@@ -59,6 +59,9 @@ public:
         bool printStatus = false;
         // What the progress line says while answered ("Analysing").
         std::string activity = "Listening";
+        // When set, what the progress line says while answered instead
+        // (asked once a second on the loop's thread).
+        std::function<std::string()> progress;
     };
     enum class RunOutcome {
         Finished, // `done` said so
@@ -80,12 +83,16 @@ public:
     // The left channel of every block analysed during the last Analyze run
     // (from the answer on), at 48000 Hz.
     std::vector<int16_t> HeardAudio() const;
+    // The same from sample `start` on (nothing when fewer were heard).
+    std::vector<int16_t> HeardAudioFrom(size_t start) const;
     // Milliseconds of audio heard so far in the current Analyze run.
     uint64_t HeardMs() const;
     // What the analysis hears now, for the rewritten progress line of an
     // Analyze run: "now 451 Hz | 451 Hz x12, 445 Hz x3, 457 Hz x1" (the
     // strongest frequency of the last block, then the leading candidates).
     std::string LiveAnalysisText() const;
+    // GetTickCount32() when the line of the last run was taken off-hook.
+    uint32_t AnsweredAt() const { return m_answeredAt; }
 
 private:
     void OnBlock(const int16_t* samples, int32_t bytes);
@@ -102,6 +109,7 @@ private:
     bool m_opened = false;
 
     std::atomic<uint64_t> m_statusWrites{0};
+    uint32_t m_answeredAt = 0;
     mutable std::mutex m_heardMutex;
     std::vector<int16_t> m_heard;
     std::string m_live;

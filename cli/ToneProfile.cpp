@@ -12,20 +12,37 @@ using vexlin::BusyToneDetector;
 using vexlin::BusyToneRequest;
 using vexlin::CadenceTracker;
 
-namespace {
-
-int Median(std::vector<int> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2] + 1) / 2;
-}
-
-} // namespace
-
 int RequestedPeriod(int onMs, int offMs)
 {
     return onMs == offMs ? onMs : onMs + offMs;
+}
+
+std::vector<vexlin::CadencePair> LearntCadence(const BusyToneDetector& detector)
+{
+    if (!detector.Found())
+        return {};
+    std::vector<vexlin::CadencePair> pairs = detector.Pattern();
+    if (pairs.size() == 1) {
+        vexlin::CadencePair& pair = pairs[0];
+        if (CadenceTracker::PeriodOf(pair.onMs, pair.offMs) != pair.onMs + pair.offMs)
+            pair.onMs = pair.offMs = CadenceTracker::PeriodOf(pair.onMs, pair.offMs);
+    }
+    return pairs;
+}
+
+BusyToneRequest RequestFor(int frequency1, int frequency2, const std::vector<vexlin::CadencePair>& cadence)
+{
+    BusyToneRequest request{frequency1, frequency2, 0, 0, 0};
+    if (cadence.size() == 1) {
+        request.periodMs = RequestedPeriod(cadence[0].onMs, cadence[0].offMs);
+        if (request.periodMs > 0) {
+            request.onMs = cadence[0].onMs;
+            request.offMs = cadence[0].offMs;
+        }
+    } else {
+        request.pattern = cadence;
+    }
+    return request;
 }
 
 std::optional<Cadence> MeasureCadence(std::span<const int16_t> mono, int frequency1, int frequency2)
@@ -34,40 +51,40 @@ std::optional<Cadence> MeasureCadence(std::span<const int16_t> mono, int frequen
     if (!detector.Start({frequency1, frequency2, 0, 0, 0}))
         return std::nullopt;
     detector.Process(mono.data(), mono.size());
-    if (!detector.Found())
-        return std::nullopt;
-    std::vector<int> on, off;
-    for (const vexlin::Cycle& cycle : detector.RecentCycles()) {
-        if (cycle.onMs >= CadenceTracker::kShortestSegmentMs && cycle.offMs >= CadenceTracker::kShortestSegmentMs &&
-            cycle.onMs <= CadenceTracker::kLongestSegmentMs && cycle.offMs <= CadenceTracker::kLongestSegmentMs) {
-            on.push_back(cycle.onMs);
-            off.push_back(cycle.offMs);
-        }
+    if (!detector.Found()) {
+        if (detector.ToneHeldMs() <= CadenceTracker::kLongestSegmentMs)
+            return std::nullopt;
+        Cadence continuous;
+        continuous.detectedAtMs = detector.ElapsedMs() - detector.ToneHeldMs() + CadenceTracker::kLongestSegmentMs;
+        return continuous;
     }
-    if (on.empty())
-        return std::nullopt;
     Cadence cadence;
-    cadence.onMs = Median(on);
-    cadence.offMs = Median(off);
+    cadence.pairs = LearntCadence(detector);
+    if (cadence.pairs.empty())
+        return std::nullopt;
     cadence.periodMs = detector.PerhapsPeriod();
-    cadence.cycles = static_cast<int>(on.size());
-    if (CadenceTracker::PeriodOf(cadence.onMs, cadence.offMs) != cadence.onMs + cadence.offMs)
-        cadence.onMs = cadence.offMs = CadenceTracker::PeriodOf(cadence.onMs, cadence.offMs);
+    cadence.detectedAtMs = detector.FoundAtMs();
+    for (const vexlin::Cycle& cycle : detector.RecentCycles())
+        cadence.cycles += cycle.matched ? 1 : 0;
+    cadence.onMs = cadence.pairs[0].onMs;
+    cadence.offMs = cadence.pairs[0].offMs;
     return cadence;
 }
 
 DetectionResult DetectOverRecording(std::span<const int16_t> mono, int frequency1, int frequency2, int onMs, int offMs)
 {
+    std::vector<vexlin::CadencePair> cadence;
+    if (onMs > 0 || offMs > 0)
+        cadence.push_back({onMs, offMs});
+    return DetectOverRecording(mono, frequency1, frequency2, cadence);
+}
+
+DetectionResult DetectOverRecording(std::span<const int16_t> mono, int frequency1, int frequency2,
+                                    const std::vector<vexlin::CadencePair>& cadence)
+{
     DetectionResult result;
-    // As the library is asked on a line: the on and off times matter only
-    // together with a period.
-    BusyToneRequest request{frequency1, frequency2, RequestedPeriod(onMs, offMs), 0, 0};
-    if (request.periodMs > 0) {
-        request.onMs = onMs;
-        request.offMs = offMs;
-    }
     BusyToneDetector detector;
-    if (!detector.Start(request)) {
+    if (!detector.Start(RequestFor(frequency1, frequency2, cadence))) {
         result.problem = detector.Problem();
         return result;
     }
@@ -76,24 +93,90 @@ DetectionResult DetectOverRecording(std::span<const int16_t> mono, int frequency
     result.libraryFound = detector.Found();
     result.found = result.libraryFound && result.count >= RunControl::kFoundCount;
     result.periodMs = detector.PerhapsPeriod();
+    result.detectedAtMs = detector.FoundAtMs();
     return result;
 }
 
-std::string ToneListText(const ToneProfile& profile)
+namespace {
+
+// The number of busy tones an analog channel driver waits for before it
+// takes the line as busy.
+constexpr int kBusyCount = 4;
+// The length of one step of a continuous tone in tone-stream markup.
+constexpr int kContinuousStepMs = 1000;
+
+std::string FrequencyText(const ToneProfile& profile, const char* separator)
 {
     std::string text;
     for (size_t i = 0; i < profile.frequencies.size(); ++i)
-        text += (i ? "+" : "") + std::to_string(profile.frequencies[i]);
+        text += (i ? separator : "") + std::to_string(profile.frequencies[i]);
+    return text;
+}
+
+} // namespace
+
+std::string ToneListText(const ToneProfile& profile)
+{
+    std::string text = FrequencyText(profile, "+");
     if (text.empty())
         text = "0";
-    if (profile.onMs > 0 && profile.offMs > 0)
-        text += "/" + std::to_string(profile.onMs) + ",0/" + std::to_string(profile.offMs);
+    const std::string tone = text;
+    for (size_t i = 0; i < profile.cadence.size(); ++i) {
+        text += (i ? "," + tone : std::string()) + "/" + std::to_string(profile.cadence[i].onMs) + ",0/" +
+                std::to_string(profile.cadence[i].offMs);
+    }
     return text;
 }
 
 std::string BusyToneLine(const ToneProfile& profile)
 {
     return "busy = " + ToneListText(profile);
+}
+
+std::string BusyPatternText(const ToneProfile& profile)
+{
+    if (profile.cadence.empty())
+        return "busydetect=no\n; a continuous tone has no cadence for busy detection\n";
+    std::string pattern;
+    for (const vexlin::CadencePair& pair : profile.cadence)
+        pattern += (pattern.empty() ? "" : ",") + std::to_string(pair.onMs) + "," + std::to_string(pair.offMs);
+    return "busydetect=yes\nbusycount=" + std::to_string(kBusyCount) + "\nbusypattern=" + pattern + "\n";
+}
+
+std::string TeletoneText(const ToneProfile& profile)
+{
+    const std::string frequencies = FrequencyText(profile, ",");
+    if (profile.cadence.empty())
+        return "%(" + std::to_string(kContinuousStepMs) + ",0," + frequencies + ")";
+    std::string text;
+    for (const vexlin::CadencePair& pair : profile.cadence)
+        text += (text.empty() ? "%(" : ";%(") + std::to_string(pair.onMs) + "," + std::to_string(pair.offMs) + "," +
+                frequencies + ")";
+    return text;
+}
+
+std::optional<ToneFormat> ParseToneFormat(const std::string& name)
+{
+    if (name == "tone-list")
+        return ToneFormat::ToneList;
+    if (name == "busypattern")
+        return ToneFormat::BusyPattern;
+    if (name == "teletone")
+        return ToneFormat::Teletone;
+    return std::nullopt;
+}
+
+std::string ToneInFormat(const ToneProfile& profile, ToneFormat format)
+{
+    switch (format) {
+    case ToneFormat::BusyPattern:
+        return BusyPatternText(profile);
+    case ToneFormat::Teletone:
+        return TeletoneText(profile) + "\n";
+    case ToneFormat::ToneList:
+        break;
+    }
+    return BusyToneLine(profile) + "\n";
 }
 
 } // namespace parvane::cli

@@ -21,6 +21,8 @@ std::string BusyToneDetector::CheckRequest(const BusyToneRequest& request, int s
     }
     if (request.periodMs < 0 || request.onMs < 0 || request.offMs < 0)
         return "negative cadence time";
+    if (!request.pattern.empty())
+        return CadenceTracker::CheckPattern(request.pattern);
     return {};
 }
 
@@ -29,7 +31,7 @@ bool BusyToneDetector::Start(const BusyToneRequest& request, int sampleRate)
     m_request = request;
     m_problem = CheckRequest(request, sampleRate);
     m_analyzer.reset();
-    m_cadence = CadenceTracker({request.periodMs, request.onMs, request.offMs});
+    m_cadence = CadenceTracker({request.periodMs, request.onMs, request.offMs, request.pattern});
     m_frames.clear();
     m_elapsedMs = 0;
     if (!m_problem.empty())

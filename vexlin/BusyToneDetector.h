@@ -32,6 +32,9 @@ struct BusyToneRequest {
     int periodMs = 0;   // on time when on equals off, else on + off; 0: learn the cadence
     int onMs = 0;       // when not 0, the tone-on time must match too
     int offMs = 0;      // when not 0, the tone-off time must match too
+    // A cadence of two to four on/off pairs, the whole of it (the three
+    // figures above are then not used); one pair is taken as onMs and offMs.
+    std::vector<CadencePair> pattern = {};
 };
 
 class BusyToneDetector {
@@ -41,8 +44,8 @@ public:
 
     // Why the request cannot be detected at this rate, or empty when it can:
     // no first frequency, a frequency at or above half the sample rate or
-    // below kLowestFrequency, negative times, or a rate that is not a whole
-    // number of kHz.
+    // below kLowestFrequency, negative times, a pattern that cannot be
+    // detected, or a rate that is not a whole number of kHz.
     static std::string CheckRequest(const BusyToneRequest& request, int sampleRate = kSampleRate);
 
     BusyToneDetector() = default;
@@ -71,6 +74,10 @@ public:
     // Measured period in the request's convention, whatever was requested;
     // 0 before the first whole cycle.
     int PerhapsPeriod() const { return m_cadence.PerhapsPeriod(); }
+    // The measured cadence (CadenceTracker::Pattern).
+    std::vector<CadencePair> Pattern() const { return m_cadence.Pattern(); }
+    // How long the tone has been on without a pause, in ms of stream.
+    int64_t ToneHeldMs() const { return m_cadence.ToneHeldMs(); }
     // Milliseconds of stream when the tone was first found, or -1.
     int64_t FoundAtMs() const { return m_cadence.FoundAtMs(); }
     // Milliseconds of stream judged so far.

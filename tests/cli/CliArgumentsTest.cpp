@@ -62,6 +62,21 @@ TEST(CliArguments, BlockSizesAreTheAnalysisChoices)
     EXPECT_FALSE(ParseBlockSize(""));
 }
 
+TEST(CliArguments, CadencesOfSeveralPairsAndNotations)
+{
+    CliArguments arguments;
+    std::string error;
+    ASSERT_TRUE(Parse({"verify", "--freq1", "425", "--cadence", "200,200,200,600"}, arguments, error)) << error;
+    EXPECT_EQ(arguments.cadence, (std::vector<parvane::vexlin::CadencePair>{{200, 200}, {200, 600}}));
+    EXPECT_FALSE(arguments.onMs.has_value());
+    // One pair is the --on/--off form.
+    ASSERT_TRUE(Parse({"file", "a.wav", "--freq1", "450", "--cadence=350,350", "--format", "teletone"}, arguments,
+                      error)) << error;
+    EXPECT_EQ(arguments.onMs, 350);
+    EXPECT_EQ(arguments.offMs, 350);
+    EXPECT_EQ(arguments.format, parvane::cli::ToneFormat::Teletone);
+}
+
 TEST(CliArguments, MalformedLinesAreRefusedWithAReason)
 {
     struct Case {
@@ -85,6 +100,13 @@ TEST(CliArguments, MalformedLinesAreRefusedWithAReason)
         {{"verify", "--freq1", "4x0", "--on", "1", "--off", "1"}, "not a frequency"},
         {{"info", "--vendor-id", "0x10000"}, "not a USB vendor id"},
         {{"info", "--virtual-adapter="}, "needs a preset name"},
+        {{"learn", "--format", "indications"}, "not a notation"},
+        {{"verify", "--freq1", "425", "--cadence", "200,200,200"}, "not pairs of on and off times"},
+        {{"verify", "--freq1", "425", "--cadence", "200,,200,600"}, "'' is not a time"},
+        {{"verify", "--freq1", "425", "--cadence", "200,20"}, "outside 60..5000 ms"},
+        {{"verify", "--freq1", "425", "--cadence", "1,1,1,1,1,1,1,1,1,1"}, "more than 4 on/off pairs"},
+        {{"verify", "--freq1", "425", "--cadence", "200,200", "--on", "200"}, "either --on and --off or --cadence"},
+        {{"file", "a.wav", "--cadence", "200,200"}, "go with --freq1"},
     };
     for (const Case& c : cases) {
         CliArguments arguments;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 using namespace parvane::cli::test;
@@ -183,4 +184,109 @@ TEST(CliUsage, UsageErrorsExitWithTwoAndHelpWithZero)
     result = RunCli({"--help"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("learn"), std::string::npos);
+}
+
+// Cadences as exchanges send them, through the program over recordings:
+// several pairs, long ones that fit twice in 12 s, a tone that never stops
+// and one whose times wander from cycle to cycle.
+TEST_F(CliFile, FindsAndVerifiesCadencesOfSeveralPairsLongCadencesAndContinuousTones)
+{
+    auto cadenceOf = [](const nlohmann::json& json) {
+        std::vector<int> times;
+        for (const auto& ms : json["cadence_ms"])
+            times.push_back(ms.get<int>());
+        return times;
+    };
+    auto near = [](const std::vector<int>& measured, const std::vector<int>& expected) {
+        if (measured.size() != expected.size())
+            return false;
+        for (size_t i = 0; i < measured.size(); ++i) {
+            if (std::abs(measured[i] - expected[i]) > 20)
+                return false;
+        }
+        return true;
+    };
+    struct Case {
+        const char* name;
+        double frequency1, frequency2;
+        std::vector<std::pair<int, int>> cycles; // as sent, starting mid-pattern
+        std::vector<int> learnt;                 // as printed: after the longest pause
+        int durationMs;
+    };
+    const std::vector<Case> cases = {
+        {"two-pair.wav", 425, 0, {{200, 600}, {200, 200}}, {200, 200, 200, 600}, 14000},
+        {"four-pair.wav", 400, 0, {{150, 150}, {300, 150}, {150, 150}, {600, 1000}}, {150, 150, 300, 150, 150, 150, 600, 1000}, 12000},
+        {"long.wav", 375, 475, {{1000, 4000}}, {1000, 4000}, 12000},
+        {"longer.wav", 425, 0, {{320, 4650}}, {320, 4650}, 12000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToneSpec signal;
+        signal.frequency1 = c.frequency1;
+        signal.frequency2 = c.frequency2;
+        signal.cycles = c.cycles;
+        signal.durationMs = c.durationMs;
+        signal.leadingSilenceMs = 500;
+        signal.noiseDbfs = -50;
+        const std::string path = Recording(c.name, signal);
+        const CliResult result = RunCli({"file", path, "--json"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const nlohmann::json json = result.Json();
+        EXPECT_TRUE(near(cadenceOf(json), c.learnt)) << json["cadence_ms"];
+        EXPECT_FALSE(json["continuous"].get<bool>());
+        EXPECT_FALSE(json["detected_at_ms"].is_null());
+    }
+
+    // The two-pair tone verified whole, and not as one of its pairs.
+    const std::string twoPairs = Path("two-pair.wav");
+    CliResult result = RunCli({"file", twoPairs, "--freq1", "425", "--cadence", "200,200,200,600", "--json"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_GE(result.Json()["count"].get<int>(), 10);
+    result = RunCli({"file", twoPairs, "--freq1", "425", "--cadence", "200,200", "--json"});
+    EXPECT_EQ(result.exitCode, 4) << result.out;
+    result = RunCli({"file", twoPairs, "--format", "teletone"});
+    EXPECT_NE(result.out.find("Tone list: 425/"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(",425);%("), std::string::npos) << result.out;
+
+    // A tone with no cadence.
+    ToneSpec steady;
+    steady.frequency1 = 425;
+    steady.onMs = 0;
+    steady.durationMs = 8000;
+    result = RunCli({"file", Recording("steady.wav", steady), "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    nlohmann::json json = result.Json();
+    EXPECT_TRUE(json["continuous"].get<bool>());
+    EXPECT_EQ(json["tone_list"], "425");
+    EXPECT_EQ(json["teletone"], "%(1000,0,425)");
+
+    // 350/350 wandering by up to 15 % from cycle to cycle: learnt near its
+    // mean and verified by its mean within 12 s.
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> wander(0.85, 1.15);
+    ToneSpec jittered;
+    jittered.durationMs = 12000;
+    jittered.leadingSilenceMs = 300;
+    for (int i = 0; i < 20; ++i)
+        jittered.cycles.emplace_back(static_cast<int>(350 * wander(random)), static_cast<int>(350 * wander(random)));
+    const std::string wandering = Recording("wandering.wav", jittered);
+    json = RunCli({"file", wandering, "--json"}).Json();
+    EXPECT_NEAR(json["on_ms"].get<int>(), 350, 35) << json.dump();
+    EXPECT_NEAR(json["off_ms"].get<int>(), 350, 35) << json.dump();
+    result = RunCli({"file", wandering, "--freq1", "450", "--on", "350", "--off", "350", "--json"});
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+}
+
+// Detected once one whole cycle has been heard: a tone, its pause and the
+// next onset.
+TEST_F(CliFile, DetectionComesAfterOneWholeCycle)
+{
+    ToneSpec signal;
+    signal.durationMs = 10000;
+    signal.leadingSilenceMs = 200;
+    const std::string path = Recording("cn-once.wav", signal);
+    const nlohmann::json json = RunCli({"file", path, "--freq1", "450", "--on", "350", "--off", "350", "--json"}).Json();
+    const int detectedAt = json["detected_at_ms"].get<int>();
+    EXPECT_GT(detectedAt, 200 + 700);
+    EXPECT_LE(detectedAt, 200 + 700 + 60);
 }

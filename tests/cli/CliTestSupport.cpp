@@ -4,7 +4,10 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <cstdlib>
 #include <fstream>
 #include <numbers>
@@ -28,12 +31,23 @@ std::vector<int16_t> MakeTone(const ToneSpec& signal)
     const size_t lead = static_cast<size_t>(signal.rate) * signal.leadingSilenceMs / 1000;
     const size_t cycle = static_cast<size_t>(signal.rate) * (signal.onMs + signal.offMs) / 1000;
     const size_t on = static_cast<size_t>(signal.rate) * signal.onMs / 1000;
+    // Where each tone of a list of cycles begins and ends, over the signal.
+    std::vector<std::pair<size_t, size_t>> tones;
+    for (size_t at = lead, k = 0; !signal.cycles.empty() && at < total; ++k) {
+        const auto [cycleOn, cycleOff] = signal.cycles[k % signal.cycles.size()];
+        tones.emplace_back(at, at + static_cast<size_t>(signal.rate) * cycleOn / 1000);
+        at += static_cast<size_t>(signal.rate) * (cycleOn + cycleOff) / 1000;
+    }
+    auto inListedTone = [&tones](size_t i) {
+        const auto after = std::upper_bound(tones.begin(), tones.end(), std::pair{i, SIZE_MAX});
+        return after != tones.begin() && i < std::prev(after)->second;
+    };
     std::vector<int16_t> samples(total);
     for (size_t i = 0; i < total; ++i) {
         double value = 0.0;
         if (i >= lead) {
             const size_t t = i - lead;
-            const bool sounding = signal.onMs == 0 || (t % cycle) < on;
+            const bool sounding = signal.cycles.empty() ? signal.onMs == 0 || (t % cycle) < on : inListedTone(i);
             if (sounding) {
                 const double seconds = static_cast<double>(t) / signal.rate;
                 value = amplitude * std::sin(2 * std::numbers::pi * signal.frequency1 * seconds);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace parvane::cli::test {
@@ -23,6 +24,9 @@ struct ToneSpec {
     double noiseDbfs = -200;
     int rate = 48000;
     int leadingSilenceMs = 0;
+    // When not empty, the on and off times of each cycle in turn, repeated,
+    // instead of onMs and offMs.
+    std::vector<std::pair<int, int>> cycles;
 };
 std::vector<int16_t> MakeTone(const ToneSpec& signal);
 

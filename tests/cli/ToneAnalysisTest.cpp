@@ -145,10 +145,12 @@ TEST(ToneProfile, CadenceIsMeasuredByTheDetector)
     EXPECT_NEAR(cadence->offMs, 250, 25);
     EXPECT_NEAR(cadence->periodMs, 750, 25);
 
-    // The wrong frequency, or a steady tone: no cadence.
+    // The wrong frequency: no cadence; a steady tone: a continuous one.
     EXPECT_FALSE(MeasureCadence(MakeTone(signal), 600, 0).has_value());
     signal.onMs = 0;
-    EXPECT_FALSE(MeasureCadence(MakeTone(signal), 450, 0).has_value());
+    cadence = MeasureCadence(MakeTone(signal), 450, 0);
+    ASSERT_TRUE(cadence.has_value());
+    EXPECT_TRUE(cadence->Continuous());
 }
 
 TEST(ToneProfile, DetectionOverARecordingJudgesAsTheStatusLineDoes)
@@ -181,11 +183,25 @@ TEST(ToneProfile, DetectionOverARecordingJudgesAsTheStatusLineDoes)
     EXPECT_FALSE(DetectOverRecording(tone, 30000, 0, 0, 0).problem.empty());
 }
 
-TEST(ToneProfile, ToneListNotation)
+// Each notation, written out by hand for a one-pair dual tone, a two-pair
+// tone and a continuous one.
+TEST(ToneProfile, NotationsForTheConfigurationsThatTakeThem)
 {
-    EXPECT_EQ(BusyToneLine({{450}, 350, 350}), "busy = 450/350,0/350");
-    EXPECT_EQ(ToneListText({{480, 620}, 500, 500}), "480+620/500,0/500");
-    EXPECT_EQ(ToneListText({{425}, 0, 0}), "425");
+    const ToneProfile us{{480, 620}, {{500, 500}}};
+    const ToneProfile twoPairs{{425}, {{200, 200}, {200, 600}}};
+    const ToneProfile steady{{425}, {}};
+    EXPECT_EQ(ToneInFormat(us, ToneFormat::ToneList), "busy = 480+620/500,0/500\n");
+    EXPECT_EQ(ToneInFormat(us, ToneFormat::BusyPattern), "busydetect=yes\nbusycount=4\nbusypattern=500,500\n");
+    EXPECT_EQ(ToneInFormat(us, ToneFormat::Teletone), "%(500,500,480,620)\n");
+    EXPECT_EQ(ToneInFormat(twoPairs, ToneFormat::ToneList), "busy = 425/200,0/200,425/200,0/600\n");
+    EXPECT_EQ(ToneInFormat(twoPairs, ToneFormat::BusyPattern),
+              "busydetect=yes\nbusycount=4\nbusypattern=200,200,200,600\n");
+    EXPECT_EQ(ToneInFormat(twoPairs, ToneFormat::Teletone), "%(200,200,425);%(200,600,425)\n");
+    EXPECT_EQ(BusyToneLine(steady), "busy = 425");
+    EXPECT_EQ(TeletoneText(steady), "%(1000,0,425)");
+    EXPECT_EQ(BusyPatternText(steady).rfind("busydetect=no\n", 0), 0u);
+    EXPECT_EQ(ParseToneFormat("busypattern"), ToneFormat::BusyPattern);
+    EXPECT_FALSE(ParseToneFormat("indications").has_value());
     EXPECT_EQ(RequestedPeriod(350, 350), 350);
     EXPECT_EQ(RequestedPeriod(350, 250), 600);
     EXPECT_EQ(RequestedPeriod(0, 0), 0);

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <utility>
+#include <vector>
+
 namespace {
 
 using namespace parvane::vexlin;
@@ -59,23 +63,20 @@ TEST(CadenceTracker, ShortDropoutsAndClicksNeitherSplitNorShiftSegments)
     EXPECT_EQ(tracker.Count(), 3);
 }
 
-TEST(CadenceTracker, FoundOnlyAfterTwoMatchingCyclesInARow)
+TEST(CadenceTracker, FoundAfterOneWholeMatchingCycle)
 {
     CadenceTracker tracker({500, 0, 0});
     Feed(tracker, false, 100);
-    FeedCycles(tracker, 500, 500, 1);
-    FeedCycles(tracker, 200, 500, 1); // no match between the two
-    FeedCycles(tracker, 500, 500, 1);
+    FeedCycles(tracker, 200, 500, 1); // no match
     Feed(tracker, true, 20);
-    EXPECT_EQ(tracker.Count(), 2);
     EXPECT_FALSE(tracker.Found());
     Feed(tracker, true, 480);
     Feed(tracker, false, 500);
     Feed(tracker, true, 20);
-    EXPECT_EQ(tracker.Count(), 3);
+    EXPECT_EQ(tracker.Count(), 1);
     EXPECT_TRUE(tracker.Found());
     // Known once the next tone has held for the settling time.
-    EXPECT_EQ(tracker.FoundAtMs(), 100 + 1000 + 700 + 1000 + 1000 + CadenceTracker::kToneSettleMs);
+    EXPECT_EQ(tracker.FoundAtMs(), 100 + 700 + 1000 + CadenceTracker::kToneSettleMs);
 }
 
 TEST(CadenceTracker, LearningCountsEveryCycleThatRepeatsTheOneBefore)
@@ -125,6 +126,104 @@ TEST(CadenceTracker, ASteadyToneOrSilenceIsNoCadence)
         EXPECT_FALSE(tracker->Found());
         EXPECT_EQ(tracker->PerhapsPeriod(), 0);
     }
+}
+
+// 200 on, 200 off, 200 on, 600 off: the request may begin at any of its
+// pairs, the line at any point of it; a whole pattern counts once.
+TEST(CadenceTracker, PatternsOfSeveralPairsAreMatchedWhole)
+{
+    const std::vector<CadencePair> pattern = {{200, 200}, {200, 600}};
+    for (const auto& request : {pattern, std::vector<CadencePair>{{200, 600}, {200, 200}}}) {
+        CadenceTracker tracker({0, 0, 0, request});
+        Feed(tracker, false, 100);
+        FeedCycles(tracker, 200, 600, 1);
+        FeedCycles(tracker, 200, 200, 1);
+        Feed(tracker, true, 20);
+        EXPECT_TRUE(tracker.Found());
+        for (int i = 0; i < 4; ++i) {
+            Feed(tracker, true, 180); // the 20 ms before make it 200
+            Feed(tracker, false, 600);
+            FeedCycles(tracker, 200, 200, 1);
+            Feed(tracker, true, 20);
+        }
+        EXPECT_EQ(tracker.Count(), 5);
+        EXPECT_EQ(tracker.Pattern(), pattern);
+        EXPECT_EQ(tracker.PerhapsPeriod(), 1200);
+    }
+    // Its one-pair halves alone are not the pattern, nor is the pattern one
+    // of its pairs: a count that stops short of ten.
+    CadenceTracker halves({0, 0, 0, pattern}), half({200, 200, 200});
+    Feed(halves, false, 100);
+    FeedCycles(halves, 200, 200, 8);
+    Feed(halves, true, 20);
+    EXPECT_FALSE(halves.Found());
+    Feed(half, false, 100);
+    for (int i = 0; i < 10; ++i) {
+        FeedCycles(half, 200, 200, 1);
+        FeedCycles(half, 200, 600, 1);
+    }
+    Feed(half, true, 20);
+    EXPECT_LE(half.Count(), 2);
+    EXPECT_EQ(CadenceTracker::CheckPattern({{200, 200}, {200, 200}, {200, 200}, {200, 200}, {200, 200}}),
+              "more than 4 on/off pairs");
+    EXPECT_EQ(CadenceTracker::CheckPattern({{200, 20}}), "cadence time 20 ms is outside 60..5000 ms");
+}
+
+TEST(CadenceTracker, LearnsPatternsOfUpToFourPairsFromTwoOfTheirCycles)
+{
+    const std::vector<std::vector<CadencePair>> patterns = {
+        {{1000, 4000}},
+        {{200, 200}, {200, 600}},
+        {{100, 100}, {100, 300}, {300, 900}},
+        {{150, 150}, {300, 150}, {150, 150}, {600, 1000}},
+    };
+    for (const auto& pattern : patterns) {
+        CadenceTracker tracker;
+        Feed(tracker, false, 300);
+        for (int cycle = 0; cycle < 2; ++cycle)
+            for (const CadencePair& pair : pattern)
+                FeedCycles(tracker, pair.onMs, pair.offMs, 1);
+        Feed(tracker, true, 20);
+        EXPECT_TRUE(tracker.Found()) << pattern.size() << " pairs";
+        EXPECT_EQ(tracker.Pattern(), pattern) << pattern.size() << " pairs";
+        EXPECT_EQ(tracker.Count(), 1);
+    }
+}
+
+// On and off times that wander by up to 15 % from cycle to cycle around
+// 350/350: learnt as their middle, and verified cycle after cycle.
+TEST(CadenceTracker, AWanderingLineIsLearntAndVerified)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> wander(0.85, 1.15);
+    std::vector<std::pair<int, int>> cycles;
+    for (int i = 0; i < 17; ++i)
+        cycles.emplace_back(static_cast<int>(350 * wander(random)), static_cast<int>(350 * wander(random)));
+    CadenceTracker learning, verifying({350, 350, 350}), wrong({450, 450, 450});
+    for (CadenceTracker* tracker : {&learning, &verifying, &wrong}) {
+        Feed(*tracker, false, 100);
+        for (auto [on, off] : cycles)
+            FeedCycles(*tracker, on, off, 1);
+        Feed(*tracker, true, 20);
+    }
+    EXPECT_TRUE(learning.Found());
+    ASSERT_EQ(learning.Pattern().size(), 1u);
+    EXPECT_NEAR(learning.Pattern()[0].onMs, 350, 35);
+    EXPECT_NEAR(learning.Pattern()[0].offMs, 350, 35);
+    EXPECT_GE(verifying.Count(), 12); // of 17: ten is the verdict
+    EXPECT_TRUE(verifying.Found());
+    EXPECT_EQ(wrong.Count(), 0);
+}
+
+TEST(CadenceTracker, ATonePastTheLongestBurstIsHeldWithoutCadence)
+{
+    CadenceTracker tracker;
+    Feed(tracker, false, 200);
+    Feed(tracker, true, 7000);
+    EXPECT_EQ(tracker.ToneHeldMs(), 7000);
+    EXPECT_FALSE(tracker.Found());
+    Feed(tracker, false, 100);
+    EXPECT_EQ(tracker.ToneHeldMs(), 0);
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -43,6 +44,23 @@ struct FakeDetector {
     std::atomic<int> count{0};
     std::atomic<int> happened{0};
     std::atomic<int> period{0};
+    // While held, GetBusyToneCount does not come back (a stuck library).
+    std::mutex holdMutex;
+    std::condition_variable holdChanged;
+    bool hold = false;
+    bool insideHeldCall = false;
+
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        hold = false;
+        holdChanged.notify_all();
+    }
+    bool WaitInsideHeldCall()
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        return holdChanged.wait_for(lock, std::chrono::seconds(5), [this] { return insideHeldCall; });
+    }
 
     void Record(const std::string& call)
     {
@@ -78,7 +96,14 @@ int FakeStart2(const char* name, int f1, int f2, int period, int a, int b, int c
     return g_detector->startResult.load();
 }
 void FakeStop() { g_detector->Record("StopVexlin"); }
-int FakeCount() { return g_detector->count.load(); }
+int FakeCount()
+{
+    std::unique_lock<std::mutex> lock(g_detector->holdMutex);
+    g_detector->insideHeldCall = g_detector->hold;
+    g_detector->holdChanged.notify_all();
+    g_detector->holdChanged.wait(lock, [] { return !g_detector->hold; });
+    return g_detector->count.load();
+}
 int FakeHappened() { return g_detector->happened.load(); }
 int FakePeriod() { return g_detector->period.load(); }
 void FakeLoad(int) {}
@@ -249,6 +274,27 @@ TEST_F(RunControlTest, WorkerWithoutDetectionFunctionsReleasesTheLineAndEnds)
     EXPECT_EQ(run->RunFailure(), RunControl::kDetectionMissingText);
 }
 
+// Mended: a worker still inside the library after the run control's teardown
+// wait went on calling into the destroyed run control (and its panel).
+TEST_F(RunControlTest, AWorkerStuckInTheLibraryOutlivesTheRunControlWithoutTouchingIt)
+{
+    Figures("450", "0", "350", "350");
+    {
+        std::lock_guard<std::mutex> lock(detector.holdMutex);
+        detector.hold = true;
+    }
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(detector.WaitInsideHeldCall());
+    const auto before = std::chrono::steady_clock::now();
+    run.reset();
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(RunControl::kWorkerEndWaitMs));
+    panel.SetStatusText("after the run control");
+    detector.Release();
+    ASSERT_TRUE(loop.RunUntil([&] { return detector.IndexOf("StopVexlin") != -1; }, 5000));
+    loop.RunFor(200);
+    EXPECT_EQ(panel.Status(), "after the run control");
+}
+
 // Mended: a worker of an earlier run kept running beside the worker of a run
 // answered within its second, both writing the status line (and its late
 // release could hang the new call up).
@@ -373,7 +419,7 @@ TEST_F(LongRunTest, TenMinutesOfAnalysisKeepEveryListBounded)
     for (uint64_t second = 1; second <= kLineSeconds; ++second) {
         adapter->AdvanceClock(1000);
         const uint64_t wanted = second * 48000 / 128 - 1;
-        for (int wait = 0; wait < 1000 && blocksTaken() < wanted; ++wait)
+        for (int wait = 0; wait < 5000 && blocksTaken() < wanted; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_GE(blocksTaken(), wanted) << second; // the line kept coming
     }

@@ -40,8 +40,10 @@ public:
     using BlockObserver = std::function<void(const int16_t* samples, int32_t bytes)>;
     void SetBlockObserver(BlockObserver observer) { m_observer = std::move(observer); }
 
-    // Blocks analysed so far (all engines).
+    // Blocks analysed so far, and dropped because the analysis lagged
+    // (all engines).
     uint64_t AnalysedBlocks() const { return m_receiver.HandledBlocks(); }
+    uint64_t DroppedBlocks() const { return m_receiver.DroppedBlocks(); }
 
 private:
     SpectrumAnalysis m_analysis;

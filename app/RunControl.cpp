@@ -43,13 +43,18 @@ int ParseLeadingInteger(const std::string& text)
 RunControl::RunControl(CDeviceOper& device, CMultiLanguage& language, RunPanel& panel, RunTimers& timers,
                        AnalysisCapture& capture)
     : m_device(device), m_language(language), m_panel(panel), m_timers(timers), m_capture(capture),
-      m_sleep(&SleepMs)
+      m_sleep(&SleepMs), m_link(std::make_shared<RunLink>())
 {
+    m_link->control = this;
 }
 
 RunControl::~RunControl()
 {
     Shutdown();
+    std::lock_guard<std::mutex> lock(m_link->mutex);
+    if (m_link->liveWorkers > 0)
+        DebugPrint("The verification worker is still inside the tone-detection library; it ends by itself");
+    m_link->control = nullptr;
 }
 
 // ---- Start ------------------------------------------------------------------------
@@ -57,6 +62,14 @@ RunControl::~RunControl()
 bool RunControl::Start()
 {
     DebugPrint("Click start button");
+    {
+        std::lock_guard<std::mutex> lock(m_link->mutex);
+        m_link->failure = m_device.m_bAdapterPresent == 0 ? kAdapterMissingText : "";
+    }
+    if (m_device.m_bAdapterPresent == 0) {
+        m_panel.ShowMessage(kAdapterMissingText);
+        return false;
+    }
     const RunMode mode = Mode();
     if (mode == RunMode::Analyze) {
         int index = m_panel.AnalyzeBufferIndex();
@@ -149,8 +162,44 @@ void RunControl::RequestAnswer(uint32_t delayMs)
     m_timers.SetTimer(RunTimers::kAnswerTimer, delayMs);
 }
 
+void RunControl::AdapterPresenceChanged(bool)
+{
+    m_timers.SetTimer(RunTimers::kAdapterTimer, 0);
+}
+
+void RunControl::OnAdapterPresence()
+{
+    if (m_device.m_bAdapterPresent != 0) {
+        if (m_bIsWorking == 0)
+            m_panel.SetStatusText(kAdapterBackText);
+        return;
+    }
+    if (m_bIsWorking == 0)
+        return;
+    // The run cannot go on: it ends as Stop ends it, with its own message.
+    DebugPrint("The adapter was unplugged during the run, so the run ends");
+    m_timers.KillTimer(RunTimers::kAutoStopTimer);
+    m_timers.KillTimer(RunTimers::kAnswerTimer);
+    m_device.Binding().DaaSetOnhook();
+    m_device.m_bLineAnswered = 0;
+    m_capture.StopCapture();
+    m_panel.SetRunButtons(true, false);
+    {
+        std::lock_guard<std::mutex> lock(m_link->mutex);
+        m_link->failure = kAdapterUnpluggedText;
+    }
+    EndRun();
+    m_panel.SetStatusText(kAdapterUnpluggedText);
+    m_panel.ShowMessage(kAdapterUnpluggedText);
+}
+
 void RunControl::OnTimer(int id)
 {
+    if (id == RunTimers::kAdapterTimer) {
+        m_timers.KillTimer(RunTimers::kAdapterTimer);
+        OnAdapterPresence();
+        return;
+    }
     if (id == RunTimers::kAutoStopTimer) {
         m_timers.KillTimer(RunTimers::kAutoStopTimer);
         Stop();
@@ -184,21 +233,25 @@ void RunControl::StartWorker()
 {
     uint64_t run = 0;
     {
-        std::lock_guard<std::mutex> lock(m_runMutex);
+        std::lock_guard<std::mutex> lock(m_link->mutex);
         // One worker per run: a second answer of the same run starts none.
-        if (m_workerRun == m_run)
+        if (m_link->workerRun == m_link->run)
             return;
-        run = m_run;
-        m_workerRun = run;
-        ++m_nLiveWorkers;
+        run = m_link->run;
+        m_link->workerRun = run;
+        ++m_link->liveWorkers;
     }
     try {
-        std::thread(VexlinThread, &m_device, this, run).detach();
+        std::thread(VexlinThread, &m_device, m_link, run).detach();
     } catch (const std::system_error& error) {
         // As with a thread that could not be created: nothing is reported
         // to the operator.
         DebugPrint("VexlinThread could not be started: %s", error.what());
-        WorkerEnded();
+        {
+            std::lock_guard<std::mutex> lock(m_link->mutex);
+            --m_link->liveWorkers;
+        }
+        m_link->changed.notify_all();
     }
 }
 
@@ -224,18 +277,33 @@ void RunControl::EndRun()
     m_bIsWorking = 0;
     m_bAnalysing = 0;
     {
-        std::lock_guard<std::mutex> lock(m_runMutex);
-        ++m_run;
+        std::lock_guard<std::mutex> lock(m_link->mutex);
+        ++m_link->run;
     }
-    m_runChanged.notify_all();
+    m_link->changed.notify_all();
 }
 
 void RunControl::Shutdown()
 {
     m_timers.KillTimer(RunTimers::kAutoStopTimer);
     m_timers.KillTimer(RunTimers::kAnswerTimer);
+    m_timers.KillTimer(RunTimers::kAdapterTimer);
     EndRun();
     WaitForWorkers(kWorkerEndWaitMs);
+}
+
+void RunControl::CloseDevice()
+{
+    Shutdown();
+    m_capture.StopCapture();
+    m_device.SetAnswerRequester(nullptr);
+    if (m_device.m_bLineAnswered != 0) {
+        m_device.Binding().DaaSetOnhook();
+        m_device.m_bLineAnswered = 0;
+    }
+    m_device.Stop();
+    m_device.Binding().FupLedSwitch(0);
+    m_device.ResetHardware();
 }
 
 void RunControl::EndPreviousWorker()
@@ -247,48 +315,22 @@ void RunControl::EndPreviousWorker()
         DebugPrint("The verification worker of the previous run has not ended yet");
 }
 
-// ---- the worker's side ----------------------------------------------------------------
-
-bool RunControl::RunStillCurrent(uint64_t run) const
+std::string RunControl::RunFailure() const
 {
-    std::lock_guard<std::mutex> lock(m_runMutex);
-    return m_bIsWorking.load() == 1 && m_run == run;
-}
-
-void RunControl::WaitWhileRunCurrent(uint64_t run, uint32_t milliseconds)
-{
-    std::unique_lock<std::mutex> lock(m_runMutex);
-    m_runChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return m_run != run; });
-}
-
-void RunControl::WriteStatus(uint64_t run, const std::string& text)
-{
-    // Under the run lock, so that a worker whose run has just ended cannot
-    // write over the status line of the next one.
-    std::lock_guard<std::mutex> lock(m_runMutex);
-    if (m_run == run)
-        m_panel.SetStatusText(text);
-}
-
-void RunControl::WorkerEnded()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_runMutex);
-        --m_nLiveWorkers;
-    }
-    m_runChanged.notify_all();
+    std::lock_guard<std::mutex> lock(m_link->mutex);
+    return m_link->failure;
 }
 
 int RunControl::LiveWorkers() const
 {
-    std::lock_guard<std::mutex> lock(m_runMutex);
-    return m_nLiveWorkers;
+    std::lock_guard<std::mutex> lock(m_link->mutex);
+    return m_link->liveWorkers;
 }
 
 bool RunControl::WaitForWorkers(uint32_t timeoutMs)
 {
-    std::unique_lock<std::mutex> lock(m_runMutex);
-    return m_runChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_nLiveWorkers == 0; });
+    std::unique_lock<std::mutex> lock(m_link->mutex);
+    return m_link->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_link->liveWorkers == 0; });
 }
 
 // ---- AnalysisOutput -------------------------------------------------------------------

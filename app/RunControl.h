@@ -37,6 +37,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -44,6 +45,8 @@ class CDeviceOper;
 class CMultiLanguage;
 
 namespace parvane {
+
+struct RunLink;
 
 enum class RunMode { Analyze, Verify, GetPeriod };
 
@@ -120,7 +123,9 @@ public:
 
     RunControl(CDeviceOper& device, CMultiLanguage& language, RunPanel& panel, RunTimers& timers,
                AnalysisCapture& capture);
-    // Ends the run's worker (stop detection, release the line) and waits for it.
+    // Ends the run's worker (stop detection, release the line) and waits for
+    // it, at most kWorkerEndWaitMs; a worker still inside the tone-detection
+    // library then is cut off from this object and ends by itself.
     ~RunControl() override;
 
     RunControl(const RunControl&) = delete;
@@ -137,18 +142,24 @@ public:
     // Stop: releases the line, stops capture, ends the run and shows
     // message 0 (Analyze Mode) or 1.
     void Stop();
-    // Expiry of timer 1 (auto-stop) or 2 (answer).
+    // Expiry of timer 1 (auto-stop), 2 (answer) or 3 (adapter presence).
     void OnTimer(int id);
-    // Ends a run without a message, for teardown: kills both timers, clears
+    // Ends a run without a message, for teardown: kills the timers, clears
     // the flags and waits for the worker to finish.
     void Shutdown();
+    // The front end closes: Shutdown, capture stopped, the line released if
+    // it is still answered, the device thread stopped, the LED off and the
+    // adapter reset. The device then asks nothing of this object any more.
+    void CloseDevice();
 
     // The saved caption of the current-frequency label (m_strFreqLabel).
     void SetFrequencyLabel(const std::string& label);
 
     // ---- any thread -------------------------------------------------------------
-    // AnswerRequester: arms the answer timer.
+    // AnswerRequester: arms the answer timer; arms the adapter timer, whose
+    // expiry ends a run whose adapter was unplugged.
     void RequestAnswer(uint32_t delayMs) override;
+    void AdapterPresenceChanged(bool present) override;
     // WaveBoxNotify: the completion notice of the priming playback, status
     // as the media control interface reports it (1 successful,
     // 2 superseded, 4 aborted, 8 failure; any other value too). Wakes Start
@@ -163,6 +174,19 @@ public:
     AnalysisList& CountList() override;
     AnalysisList& ChangeLog() override;
     void SetFrequencyText(const std::string& text) override;
+
+    // Why the current run cannot go on ("" while it can): its detection
+    // could not start, or the adapter went away. The reason is on the status
+    // line and the line is released; Start clears it.
+    std::string RunFailure() const;
+    static constexpr const char* kDetectionMissingText =
+        "Busy tone detection cannot run: the tone-detection library is missing or incomplete";
+    static constexpr const char* kDetectionRefusedText =
+        "Busy tone detection cannot run: the tone-detection library refused to start";
+    static constexpr const char* kAdapterUnpluggedText =
+        "The adapter was unplugged: the run has ended. Plug it in again, then press Start.";
+    static constexpr const char* kAdapterMissingText = "The adapter is unplugged. Plug it in, then press Start.";
+    static constexpr const char* kAdapterBackText = "The adapter is plugged in again and ready.";
 
     // Verification workers still running.
     int LiveWorkers() const;
@@ -182,19 +206,12 @@ public:
     std::atomic<int> m_bAnalysing{0};
 
 private:
-    friend int VexlinThread(CDeviceOper* device, RunControl* control, uint64_t run);
-
     void Answer();
+    void OnAdapterPresence();
     void PrimeLine();
     void StartWorker();
     void EndRun();
     void EndPreviousWorker();
-    // For the worker: true while its run is the current one and armed.
-    bool RunStillCurrent(uint64_t run) const;
-    // Sleeps up to milliseconds, returning early when the run has ended.
-    void WaitWhileRunCurrent(uint64_t run, uint32_t milliseconds);
-    void WriteStatus(uint64_t run, const std::string& text);
-    void WorkerEnded();
 
     CDeviceOper& m_device;
     CMultiLanguage& m_language;
@@ -213,20 +230,31 @@ private:
     std::condition_variable m_playCondition;
     bool m_bPlayDone = false;
 
-    // Runs and their workers. m_run counts ended runs: a worker belongs to the
-    // run that was current when it started and ends when that run ends.
-    mutable std::mutex m_runMutex;
-    std::condition_variable m_runChanged;
-    uint64_t m_run = 0;
-    uint64_t m_workerRun = UINT64_MAX; // the run the last worker was started for
-    int m_nLiveWorkers = 0;
+    // Shared with the workers, which may outlive this object.
+    std::shared_ptr<RunLink> m_link;
+};
+
+// What the run control and its verification workers share. The workers hold
+// it too, so a worker that is still inside the tone-detection library when
+// the run control goes away finds `control` empty and touches nothing of it
+// (nor of the device or panel) any more. Everything here is under `mutex`.
+struct RunLink {
+    std::mutex mutex;
+    std::condition_variable changed;
+    // Counts ended runs: a worker belongs to the run that was current when it
+    // started and ends when that run ends.
+    uint64_t run = 0;
+    uint64_t workerRun = UINT64_MAX; // the run the last worker was started for
+    int liveWorkers = 0;
+    std::string failure;             // RunControl::RunFailure
+    RunControl* control = nullptr;   // null once the run control is gone
 };
 
 // The verification worker: reads the operator's figures, starts the
 // tone-detection library and writes its verdict to the status line once a
 // second until its run ends; then stops detection and releases the line.
 // Returns 1 on every path.
-int VexlinThread(CDeviceOper* device, RunControl* control, uint64_t run);
+int VexlinThread(CDeviceOper* device, std::shared_ptr<RunLink> link, uint64_t run);
 
 // The leading decimal number of a text as a wide-string-to-long conversion
 // gives it (blanks and a sign allowed; 0 when there is none; clamped to 32

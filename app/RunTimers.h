@@ -19,6 +19,9 @@ public:
     static constexpr int kAutoStopTimer = 1;
     // Answer: armed by the device thread when a ring is confirmed.
     static constexpr int kAnswerTimer = 2;
+    // Adapter presence: armed at 0 ms by the device thread when the adapter
+    // is unplugged or back, so that the run reacts on the control thread.
+    static constexpr int kAdapterTimer = 3;
 
     virtual ~RunTimers() = default;
     virtual void SetTimer(int id, uint32_t milliseconds) = 0;

@@ -145,14 +145,14 @@ QString DisplayText(const std::string& text)
 
 // ---- timers ------------------------------------------------------------------------
 
-// Timers 1 and 2 on the dialog's thread; SetTimer and KillTimer may be called
+// The run's timers on the dialog's thread; SetTimer and KillTimer may be called
 // from any thread (the device thread arms the answer timer), as SetTimer on a
 // window may.
 class CTestDlg::Timers final : public parvane::RunTimers {
 public:
     explicit Timers(CTestDlg* dialog) : m_dialog(dialog)
     {
-        for (int id : {kAutoStopTimer, kAnswerTimer}) {
+        for (int id : {kAutoStopTimer, kAnswerTimer, kAdapterTimer}) {
             auto* timer = new QTimer(dialog);
             timer->setSingleShot(true);
             timer->setTimerType(Qt::PreciseTimer);
@@ -386,9 +386,9 @@ bool CTestDlg::OnInitDialog()
     }
 
     m_language.FillLanguageCombo(m_languageCombo);
-    // The second pack (the program ships two); with a single pack the first.
-    const int languageIndex = m_languageCombo->count() > 1 ? 1 : 0;
-    if (m_languageCombo->count() > 0) {
+    // English, whatever other packs sort before it.
+    const int languageIndex = m_language.StartUpPackIndex();
+    if (languageIndex >= 0 && languageIndex < m_languageCombo->count()) {
         m_languageCombo->setCurrentIndex(languageIndex);
         m_language.SetLanguage(m_languageCombo->currentText().toStdString());
     }
@@ -690,16 +690,10 @@ void CTestDlg::OnDestroy()
     m_bDestroyed = true;
     // A run still going ends here: its worker stops detection and releases
     // the line before the device object stops.
-    m_run->Shutdown();
+    m_run->CloseDevice();
     // The spectrum window watches the manager's analysis: it goes first.
     delete m_pSpectrumWnd;
     m_pSpectrumWnd = nullptr;
     delete m_pAudioManager;
     m_pAudioManager = nullptr;
-    if (MainDeviceOper != nullptr) {
-        MainDeviceOper->SetAnswerRequester(nullptr);
-        MainDeviceOper->Stop();
-        MainDeviceOper->Binding().FupLedSwitch(0);
-        MainDeviceOper->ResetHardware();
-    }
 }

@@ -1,4 +1,11 @@
 // The verification worker of Verify Mode and Get Period.
+//
+// It may outlive the run control (a tone-detection call that does not come
+// back within the teardown wait): everything it reaches of the run control,
+// the panel, the language pack and the device is reached under the link's
+// lock and only while the link still names the run control. It keeps its own
+// hold on the tone-detection library, so unloading the binding cannot pull
+// the code it is running out from under it.
 #include "app/RunControl.h"
 
 #include "device/DeviceOper.h"
@@ -7,6 +14,9 @@
 #include "i18n/MultiLanguage.h"
 #include "i18n/UnicodeText.h"
 #include "platform/DebugPrint.h"
+#include "platform/DynamicLibrary.h"
+
+#include <chrono>
 
 namespace parvane {
 
@@ -15,56 +25,126 @@ namespace {
 // The device name as the library takes it: 8-bit text in a 200-byte buffer.
 constexpr size_t kDeviceNameBytes = 200;
 
+// The nine entry points, copied at the start of the worker.
+struct Detection {
+    SetOnOffTimeForTestFn setOnOffTime = nullptr;
+    StartVexlin2Fn start = nullptr;
+    StopVexlinFn stop = nullptr;
+    GetBusyToneCountFn count = nullptr;
+    IsBusyToneHappenedFn happened = nullptr;
+    GetPerhapsPeriodFn period = nullptr;
+    bool bound = false;
+};
+
+// Releases the line, while the run control (and so the device) is there.
+// Called with the link's lock held.
+void ReleaseLine(RunLink& link, CDeviceOper* device)
+{
+    if (link.control != nullptr)
+        device->Binding().DaaSetOnhook();
+}
+
+// The run cannot go on: the reason goes to the trace and, while the run is
+// current, to the status line and RunFailure; the line is released.
+void FailRun(RunLink& link, CDeviceOper* device, uint64_t run, long port, const char* reason)
+{
+    DebugPrint("%s (index=%ld)", reason, port);
+    std::lock_guard<std::mutex> lock(link.mutex);
+    if (link.control != nullptr && link.run == run) {
+        link.failure = reason;
+        link.control->Panel().SetStatusText(reason);
+    }
+    ReleaseLine(link, device);
+}
+
 } // namespace
 
-int VexlinThread(CDeviceOper* device, RunControl* control, uint64_t run)
+int VexlinThread(CDeviceOper* device, std::shared_ptr<RunLink> link, uint64_t run)
 {
     // The worker's bookkeeping ends on every path out.
     struct Ending {
-        RunControl* control;
-        ~Ending() { control->WorkerEnded(); }
-    } ending{control};
+        RunLink& link;
+        ~Ending()
+        {
+            {
+                std::lock_guard<std::mutex> lock(link.mutex);
+                --link.liveWorkers;
+            }
+            link.changed.notify_all();
+        }
+    } ending{*link};
 
-    RunPanel& panel = control->Panel();
-    const int frequency1 = ParseLeadingInteger(panel.InputText(RunInput::Frequency1));
-    const int frequency2 = ParseLeadingInteger(panel.InputText(RunInput::Frequency2));
-    int onTime = ParseLeadingInteger(panel.InputText(RunInput::OnPeriod));
-    int offTime = ParseLeadingInteger(panel.InputText(RunInput::OffPeriod));
-    const long port = device->m_nPortIndex;
+    int frequency1 = 0, frequency2 = 0, onTime = 0, offTime = 0;
+    RunMode mode = RunMode::Verify;
+    long port = -1;
+    Detection detection;
+    DynamicLibrary hold;
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        RunControl* control = link->control;
+        if (control == nullptr)
+            return 1;
+        RunPanel& panel = control->Panel();
+        frequency1 = ParseLeadingInteger(panel.InputText(RunInput::Frequency1));
+        frequency2 = ParseLeadingInteger(panel.InputText(RunInput::Frequency2));
+        onTime = ParseLeadingInteger(panel.InputText(RunInput::OnPeriod));
+        offTime = ParseLeadingInteger(panel.InputText(RunInput::OffPeriod));
+        mode = control->Mode();
+        port = device->m_nPortIndex;
+        CDeviceATABase& binding = device->Binding();
+        detection.bound = binding.BusyToneFunctionsBound();
+        if (detection.bound) {
+            detection = {binding.m_pSetOnOffTimeForTestExp, binding.m_pStartVexlin2Exp, binding.m_pStopVexlinExp,
+                         binding.m_pGetBusyToneCountExp,  binding.m_pIsBusyToneHappenedExp,
+                         binding.m_pGetPerhapsPeriodExp,  true};
+            // One more reference to the loaded file: it stays mapped until
+            // this worker is done with it.
+            if (!binding.BusyToneLibraryPath().empty())
+                hold.Open(binding.BusyToneLibraryPath());
+        }
+    }
     DebugPrint("VexlinThread Run (index=%ld)", port);
 
     const std::string deviceName(text::CutToBytes(GetAudioDeviceName(), kDeviceNameBytes - 1));
 
     int period = 0;
-    if (control->Mode() == RunMode::Verify) {
+    if (mode == RunMode::Verify) {
         period = onTime == offTime ? onTime : onTime + offTime;
     } else {
         onTime = 0;
         offTime = 0;
     }
 
-    CDeviceATABase& binding = device->Binding();
-    if (!binding.BusyToneFunctionsBound()) {
+    if (!detection.bound) {
         // Without all nine entry points there is no detection to run: calling
         // them would jump through empty pointers.
         DebugPrint("Busy tone functions are not bound, so no busy tone detect (index=%ld)", port);
-        binding.DaaSetOnhook();
+        FailRun(*link, device, run, port, RunControl::kDetectionMissingText);
         return 1;
     }
 
-    binding.m_pSetOnOffTimeForTestExp(onTime, offTime);
-    if (binding.m_pStartVexlin2Exp(deviceName.c_str(), frequency1, frequency2, period, 0, 0, 0) == 0) {
+    detection.setOnOffTime(onTime, offTime);
+    if (detection.start(deviceName.c_str(), frequency1, frequency2, period, 0, 0, 0) == 0) {
         DebugPrint("Busy Tone Detect fail (index=%ld)", port);
+        // Nothing will listen on this call: say so and hang it up rather
+        // than hold the line until Stop.
+        FailRun(*link, device, run, port, RunControl::kDetectionRefusedText);
         return 1;
     }
     DebugPrint("Start Busy Tone Detect...(index=%ld)", port);
 
-    while (control->RunStillCurrent(run)) {
-        const int count = binding.m_pGetBusyToneCountExp();
-        const int found = binding.m_pIsBusyToneHappenedExp();
-        const int measured = binding.m_pGetPerhapsPeriodExp();
-        std::string text;
+    for (;;) {
+        const int count = detection.count();
+        const int found = detection.happened();
+        const int measured = detection.period();
+        std::unique_lock<std::mutex> lock(link->mutex);
+        RunControl* control = link->control;
+        if (control == nullptr || link->run != run || control->m_bIsWorking.load() != 1)
+            break;
+        // Under the link's lock, so that a worker whose run has just ended
+        // cannot write over the status line of the next one.
         CMultiLanguage& language = control->Language();
+        std::string text;
         if (found != 0 && count >= RunControl::kFoundCount) {
             if (period == 0)
                 text = FormatMessageText(language.GetMessageText(RunControl::kMessageToneWithPeriod), {count, measured});
@@ -73,14 +153,16 @@ int VexlinThread(CDeviceOper* device, RunControl* control, uint64_t run)
         } else {
             text = FormatMessageText(language.GetMessageText(RunControl::kMessageNoToneYet), {count});
         }
-        control->WriteStatus(run, text);
-        control->WaitWhileRunCurrent(run, 1000);
+        control->Panel().SetStatusText(text);
+        link->changed.wait_for(lock, std::chrono::milliseconds(1000),
+                               [&] { return link->run != run || link->control == nullptr; });
     }
 
     DebugPrint("m_bIsWorking=FALSE,so stop Busy Tone Detect(index=%ld)", port);
-    binding.m_pStopVexlinExp();
+    detection.stop();
     DebugPrint("pstn is busy or daa is hook on,start set daa hook on(index=%ld)", port);
-    binding.DaaSetOnhook();
+    std::lock_guard<std::mutex> lock(link->mutex);
+    ReleaseLine(*link, device);
     return 1;
 }
 

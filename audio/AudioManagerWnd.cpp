@@ -5,16 +5,21 @@
 #include <QCoreApplication>
 #include <QPaintEvent>
 
+#include <vector>
+
 namespace {
 
+// Carries a copy of the block: the engine refills its capture buffer while
+// the event waits, and a window thread that lags would read a torn block.
 class AudioInBlockEvent final : public QEvent {
 public:
     AudioInBlockEvent(uint64_t serial, const int16_t* samples, int32_t bytes)
-        : QEvent(CAudioManagerWnd::AudioInBlockEventType()), serial(serial), samples(samples), bytes(bytes)
+        : QEvent(CAudioManagerWnd::AudioInBlockEventType()), serial(serial),
+          samples(samples, samples + (bytes > 0 ? bytes / 2 : 0)), bytes(bytes > 0 ? bytes : 0)
     {
     }
     uint64_t serial;
-    const int16_t* samples;
+    std::vector<int16_t> samples;
     int32_t bytes;
 };
 
@@ -114,7 +119,7 @@ bool CAudioManagerWnd::event(QEvent* event)
 {
     if (event->type() == AudioInBlockEventType()) {
         const auto* block = static_cast<AudioInBlockEvent*>(event);
-        OnAudioInBlock(block->serial, block->samples, block->bytes);
+        OnAudioInBlock(block->serial, block->samples.data(), block->bytes);
         return true;
     }
     return QWidget::event(event);
@@ -122,7 +127,7 @@ bool CAudioManagerWnd::event(QEvent* event)
 
 int CAudioManagerWnd::OnAudioInBlock(uint64_t engineSerial, const int16_t* samples, int32_t bytes)
 {
-    // A block of an engine that has been replaced lies in freed memory.
+    // A block of an engine that has been replaced belongs to an ended run.
     if (!m_pEngine || engineSerial != m_pEngine->Serial())
         return 1;
     m_reflect.AnalyseStereoBlock(samples, bytes);

@@ -61,7 +61,7 @@ public:
     CWaveShow& WaveformView() { return m_waveShow; }
     CReflect& SpectrumView() { return m_reflect; }
 
-    // AudioBlockReceiver: posts the block to this window (any thread).
+    // AudioBlockReceiver: posts a copy of the block to this window (any thread).
     void PostAudioInBlock(uint64_t engineSerial, const int16_t* samples, int32_t bytes) override;
 
 protected:

@@ -5,6 +5,7 @@
 #include "platform/Tick.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 
 namespace parvane {
@@ -57,7 +58,10 @@ void SpectrumAnalysis::AnalyseStereoBlock(const int16_t* samples, int bytes)
     const uint32_t startTick = m_tick();
     if (samples == nullptr || bytes < 8)
         return; // not even two frames: nothing to transform
-    const int frames = bytes / 4;
+    // The transform takes a power of two frames; of any other block the
+    // leading power of two is analysed, so the power spectrum is always the
+    // one just transformed (never last block's, squared again).
+    const int frames = static_cast<int>(std::bit_floor(static_cast<unsigned>(bytes / 4)));
     if (frames > kMaxFrames) {
         // The arrays hold kMaxFrames values; a longer block would overrun them.
         DebugPrint("AnalyseStereoBlock: block of %d frames is longer than %d, not analysed", frames, kMaxFrames);
@@ -143,8 +147,11 @@ void SpectrumAnalysis::TrackDominantFrequency(double* power, int binCount, int p
         std::snprintf(text, sizeof text, "(%.0f Hz) happened,Last Freq(%.0f Hz) keep %ld ms", frequency,
                       m_dLastFrequency, kept);
         DebugOutput(text);
+        // Bounded as the candidate list is: past kMaxListRows lines the log
+        // keeps what it has, and each change still goes to the trace.
         AnalysisList& changes = m_output->ChangeLog();
-        changes.SetTopIndex(changes.AddString(text));
+        if (changes.GetCount() < kMaxListRows)
+            changes.SetTopIndex(changes.AddString(text));
     }
 
     std::snprintf(text, sizeof text, "%s: %.0f Hz", m_output->FrequencyLabel().c_str(), frequency);

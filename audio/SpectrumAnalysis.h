@@ -55,7 +55,7 @@ class SpectrumAnalysis {
 public:
     // Largest block the analysis accepts, in frames.
     static constexpr int kMaxFrames = 32768;
-    // The candidate list takes no more rows than this.
+    // The candidate list and the change log take no more rows than this.
     static constexpr int kMaxListRows = 32768;
     // Frequencies in this range (inclusive) are counted.
     static constexpr double kLowestCounted = 100.0;
@@ -88,7 +88,8 @@ public:
 
     // Analyses one block of 16-bit stereo frames, `bytes` long; only the left
     // channel is used. Blocks of more than kMaxFrames frames are refused
-    // with a trace line.
+    // with a trace line; of a block whose frame count is not a power of two
+    // the leading power of two frames are analysed.
     void AnalyseStereoBlock(const int16_t* samples, int bytes);
 
     // Draws the bars and updates the lists for a power spectrum of

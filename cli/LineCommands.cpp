@@ -67,6 +67,10 @@ bool RunFailed(LineSession::RunOutcome outcome, const CliArguments& arguments, C
         code = kExitUsage;
         return true;
     }
+    if (outcome == LineSession::RunOutcome::Failed) {
+        code = kExitFailed;
+        return true;
+    }
     return false;
 }
 

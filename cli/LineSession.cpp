@@ -37,21 +37,14 @@ LineSession::LineSession(Console& console)
 
 LineSession::~LineSession()
 {
-    m_run.Shutdown();
+    if (m_opened)
+        m_run.CloseDevice();
+    else
+        m_run.Shutdown();
     // Runs end with Stop, which stops capture; should one not have, the
     // analysis must not go on writing into the members going away.
     m_capture.StopCapture();
     m_capture.SetBlockObserver(nullptr);
-    if (m_opened) {
-        if (m_device.m_bLineAnswered != 0) {
-            m_device.Binding().DaaSetOnhook();
-            m_device.m_bLineAnswered = 0;
-        }
-        m_device.SetAnswerRequester(nullptr);
-        m_device.Stop();
-        m_device.Binding().FupLedSwitch(0);
-        m_device.ResetHardware();
-    }
 }
 
 int LineSession::Open(uint16_t vendorId)
@@ -173,7 +166,7 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     if (!m_run.Start()) {
         const std::vector<std::string> messages = m_panel.Messages();
         m_console.Error(messages.empty() ? "the run was refused" : messages.back());
-        return RunOutcome::Refused;
+        return m_run.RunFailure().empty() ? RunOutcome::Refused : RunOutcome::Failed;
     }
 
     // Waiting for the ring and the answer.
@@ -191,14 +184,11 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
                 else
                     ShowProgress("Waiting for the ring (" + Seconds(options.waitMs - (now - armedAt)) + " left)...");
             }
-            return m_run.IsAnalysing();
+            return m_run.IsAnalysing() || !m_run.RunFailure().empty();
         },
         options.waitMs);
-    if (!answered) {
-        m_run.Stop();
-        m_console.EndProgress();
-        return RunOutcome::NoCall;
-    }
+    if (!answered || !m_run.IsAnalysing())
+        return EndUnanswered();
 
     const uint32_t answeredAt = GetTickCount32();
     // The run control holds the line for a moment after going off-hook
@@ -216,16 +206,32 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
                                                     Seconds(options.answeredMs - (now - answeredAt)) + " left" +
                                                     (live.empty() ? "" : " | " + live));
             }
-            return options.done && options.done();
+            return (options.done && options.done()) || !m_run.RunFailure().empty();
         },
         options.answeredMs);
+    const std::string failure = m_run.RunFailure();
     m_run.Stop();
     // Stop woke the worker; it stops detection and releases the line itself.
     m_run.WaitForWorkers(RunControl::kWorkerEndWaitMs);
     m_panel.onStatus = nullptr;
     m_loop.RunFor(0); // print what the worker posted last
     m_console.EndProgress();
+    if (!failure.empty()) {
+        m_console.Error(failure);
+        return RunOutcome::Failed;
+    }
     return finished ? RunOutcome::Finished : RunOutcome::Elapsed;
+}
+
+LineSession::RunOutcome LineSession::EndUnanswered()
+{
+    const std::string failure = m_run.RunFailure();
+    m_run.Stop();
+    m_console.EndProgress();
+    if (failure.empty())
+        return RunOutcome::NoCall;
+    m_console.Error(failure);
+    return RunOutcome::Failed;
 }
 
 } // namespace parvane::cli

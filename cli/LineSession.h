@@ -68,6 +68,7 @@ public:
         Elapsed,  // answeredMs passed
         NoCall,   // nothing was answered within waitMs
         Refused,  // the run control refused to start (its message was shown)
+        Failed,   // the run could not go on (the reason was shown)
     };
     RunOutcome Run(const RunOptions& options);
 
@@ -96,6 +97,8 @@ public:
 
 private:
     void OnBlock(const int16_t* samples, int32_t bytes);
+    // Ends a run that was not answered: NoCall, or Failed with its reason.
+    RunOutcome EndUnanswered();
     void ShowProgress(const std::string& text);
 
     Console& m_console;

@@ -37,4 +37,7 @@ public:
     // Called on the device thread; see above. Must be safe to call from any
     // thread and must return without waiting for the dialog.
     virtual void RequestAnswer(uint32_t delayMs) = 0;
+    // Called on the device thread when the adapter has gone (unplugged) and
+    // when it is back and ready again; same rules as RequestAnswer.
+    virtual void AdapterPresenceChanged(bool /*present*/) {}
 };

@@ -166,6 +166,11 @@ bool CDeviceATABase::FxoLibraryLoaded() const
     return m_fxoLibrary.IsOpen();
 }
 
+std::string CDeviceATABase::BusyToneLibraryPath() const
+{
+    return m_busyToneLibrary.IsOpen() ? m_busyToneLibrary.Path() : std::string();
+}
+
 bool CDeviceATABase::BusyToneLibraryLoaded() const
 {
     return m_busyToneLibrary.IsOpen();

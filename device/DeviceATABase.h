@@ -109,6 +109,8 @@ public:
     bool BusyToneFunctionsBound() const;
     bool FxoLibraryLoaded() const;
     bool BusyToneLibraryLoaded() const;
+    // The file the tone-detection library was loaded from ("" when none).
+    std::string BusyToneLibraryPath() const;
 
     // Port index, written into trace lines and passed to SetPortIndex. Set by
     // the device object before loading.

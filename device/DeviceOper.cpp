@@ -109,7 +109,10 @@ int CDeviceOper::InitDllHandle()
     if (FindHidDevice(m_wVendorId, m_wProductId)) {
         m_pDeviceATA->ZorvLoad(noVendorId, noProductId);
         DebugPrint("************* Start init dll handle (index=%ld)*************\n", index);
-        return m_pDeviceATA->ZorvLoad(m_wVendorId, m_wProductId) != 0 ? 1 : 0;
+        if (m_pDeviceATA->ZorvLoad(m_wVendorId, m_wProductId) == 0)
+            return 0;
+        m_bWatchPresence = true;
+        return 1;
     }
     DebugPrint("************* Start reset dll handle (index=%ld)*************\n", index);
     m_pDeviceATA->ZorvLoad(noVendorId, noProductId);
@@ -156,6 +159,7 @@ int CDeviceOper::InitializeDaa()
     SetLedMode(LED_MODE_ON);
     binding.FupLedSwitch(1);
     m_bDaaReady = 1;
+    m_bAdapterPresent = 1;
     DebugPrint("Slic Direct Reg 01 = 0x%x (index=%ld)", binding.ReadSlicDirectRegister(1) & 0xFFu,
                static_cast<long>(m_nPortIndex));
     return 1;
@@ -203,7 +207,10 @@ void CDeviceOper::Run()
 
 void CDeviceOper::WatchLine()
 {
-    if (!m_bDllsLoaded || !m_bDaaReady)
+    if (!m_bDllsLoaded)
+        return;
+    CheckPresence();
+    if (!m_bDaaReady)
         return;
     UpdateLed();
     {
@@ -211,6 +218,40 @@ void CDeviceOper::WatchLine()
         TrackRingInput();
     }
     ReportRing();
+}
+
+void CDeviceOper::CheckPresence()
+{
+    if (!m_bWatchPresence || static_cast<uint32_t>(Now() - m_dwPresenceCheckTickCount) < kPresenceCheckMs)
+        return;
+    m_dwPresenceCheckTickCount = Now();
+    const bool present = FindHidDevice(m_wVendorId, m_wProductId);
+    const long index = m_nPortIndex;
+    if (m_bAdapterPresent && !present) {
+        DebugPrint("The adapter was unplugged (index=%ld)", index);
+        m_bAdapterPresent = 0;
+        m_bDaaReady = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_deviceLock);
+            m_bPstnRing = 0;
+            m_bPstnRingReported = 0;
+            m_dwRingOnTickCount = 0;
+            m_dwRingOffTickCount = 0;
+            m_dwTotalPstnRingPeriodIn1s = 0;
+            m_dwPstnStartRingTickCountFor1s = 0;
+        }
+        if (AnswerRequester* requester = m_pAnswerRequester.load())
+            requester->AdapterPresenceChanged(false);
+    } else if (!m_bAdapterPresent && present) {
+        // Back: the old handle is dead and the chips were powered off.
+        DebugPrint("The adapter is back; starting it up again (index=%ld)", index);
+        if (InitDllHandle() && InitializeDaa()) {
+            if (AnswerRequester* requester = m_pAnswerRequester.load())
+                requester->AdapterPresenceChanged(true);
+        } else {
+            DebugPrint("The adapter that came back did not start up; trying again (index=%ld)", index);
+        }
+    }
 }
 
 void CDeviceOper::UpdateLed()

@@ -61,6 +61,8 @@ public:
     static constexpr uint32_t kTotalBurstsMs = 400;     // bursts adding up to this within a window confirm
     static constexpr uint32_t kWindowMs = 1000;         // the accumulation window
     static constexpr uint32_t kReleaseSilenceMs = 4200; // silence longer than this releases a reported ring
+    // How often the line watch looks whether the adapter is still there.
+    static constexpr uint32_t kPresenceCheckMs = 500;
 
     // The clock may be given only here: the device thread reads it.
     explicit CDeviceOper(DeviceClock clock = DeviceClock::System());
@@ -117,6 +119,9 @@ public:
     std::atomic<uint32_t> m_bPstnRing{0};         // a ring is confirmed
     std::atomic<uint32_t> m_bPstnRingReported{0}; // and reported (LED blinking, answer asked)
     std::atomic<int> m_bLineAnswered{0};          // the dialog answered; no answer is asked then
+    // 0 while a started adapter is unplugged: the line watch noticed it gone
+    // and brings it up again (open, DAA start-up) once it is back.
+    std::atomic<int> m_bAdapterPresent{1};
 
     int m_nPortIndex = -1;
     uint16_t m_wVendorId = 0;
@@ -139,6 +144,8 @@ private:
     uint32_t Now() const { return m_clock.now(); }
     void Sleep(uint32_t milliseconds) const { m_clock.sleep(milliseconds); }
     void UpdateLed();
+    // Notices an unplugged adapter and brings it up again when it is back.
+    void CheckPresence();
     void TrackRingInput();
     void ReportRing();
 
@@ -146,4 +153,8 @@ private:
     std::unique_ptr<CDeviceATABase> m_pDeviceATA;
     std::mutex m_deviceLock;
     std::atomic<AnswerRequester*> m_pAnswerRequester{nullptr};
+    // An adapter has been found and opened: from then on the line watch
+    // follows its presence.
+    std::atomic<bool> m_bWatchPresence{false};
+    uint32_t m_dwPresenceCheckTickCount = 0;
 };

@@ -108,8 +108,11 @@ int CWaveBox::PlayWave(const char* path)
         DebugOutput("********PlayWave:mciSendCommand:command = MCI_PLAY,flag = MCI_NOTIFY *********\n");
         WaveBoxNotify* notify = m_pNotify;
         const uint32_t id = m_nFileDeviceId;
-        result = m_pPlayer->Play(m_nOutputDevice, [notify, id](bool completed) {
-            notify->OnWaveNotify(completed ? kWaveNotifySuccessful : kWaveNotifyAborted, id);
+        result = m_pPlayer->Play(m_nOutputDevice, [notify, id](WavePlayer::End end) {
+            const int flag = end == WavePlayer::End::Completed ? kWaveNotifySuccessful
+                             : end == WavePlayer::End::Stopped ? kWaveNotifyAborted
+                                                               : kWaveNotifyFailure;
+            notify->OnWaveNotify(flag, id);
         });
     } else {
         DebugOutput("********PlayWave:mciSendCommand:m_hParent = NULL *********\n");

@@ -137,7 +137,9 @@ bool Write_BYTE(uint8_t reg, uint8_t value)
             DebugPrint("[Write_BYTE(0x%x,0x%x)]HidD_SetFeature Failed!(error code = %ld)(index=%ld)", reg, value,
                        static_cast<long>(error), PortIndex());
     }
-    if (reg == CTRL_SELECT)
+    // The shadow follows what the adapter holds: a lost select write leaves
+    // the old routing in force, so the next chip selection writes again.
+    if (reg == CTRL_SELECT && sent)
         state.selectShadow = value;
     return sent;
 }
@@ -159,8 +161,10 @@ std::optional<uint8_t> ReadRegister(uint8_t reg)
     } else {
         result = reply[1];
     }
-    if (reg == CTRL_SELECT)
-        state.selectShadow = result.value_or(kFailedRead);
+    // A failed read tells nothing about the register: the shadow keeps what
+    // was last known to be there rather than taking the failure value.
+    if (reg == CTRL_SELECT && result)
+        state.selectShadow = *result;
     return result;
 }
 
@@ -209,25 +213,34 @@ bool GetSerial(uint8_t out[6])
     return true;
 }
 
-void SelectDaa()
+namespace {
+
+bool SelectChip(uint8_t chipBit)
 {
     const uint8_t shadow = State().selectShadow;
-    if ((shadow & 0x04) == 0)
-        Write_BYTE(CTRL_SELECT, static_cast<uint8_t>((shadow & 0x23) | 0x04));
+    if ((shadow & chipBit) != 0)
+        return true;
+    return Write_BYTE(CTRL_SELECT, static_cast<uint8_t>((shadow & 0x23) | chipBit));
 }
 
-void SelectSlic()
+} // namespace
+
+bool SelectDaa()
 {
-    const uint8_t shadow = State().selectShadow;
-    if ((shadow & 0x08) == 0)
-        Write_BYTE(CTRL_SELECT, static_cast<uint8_t>((shadow & 0x23) | 0x08));
+    return SelectChip(0x04);
+}
+
+bool SelectSlic()
+{
+    return SelectChip(0x08);
 }
 
 bool WriteDaaRegister(uint8_t reg, uint8_t value)
 {
     if (!State().plugged)
         return false;
-    SelectDaa();
+    if (!SelectDaa())
+        return false; // the transfer would reach the other chip
     const uint8_t data[4] = {0x20, reg, value, 0x61};
     return Write_4BYTE(CTRL_SPI, data);
 }
@@ -236,9 +249,8 @@ std::optional<uint8_t> ReadDaaRegister(uint8_t reg)
 {
     if (!State().plugged)
         return std::nullopt;
-    SelectDaa();
     const uint8_t data[4] = {0x60, reg, 0x00, 0x61};
-    if (!Write_4BYTE(CTRL_SPI, data))
+    if (!SelectDaa() || !Write_4BYTE(CTRL_SPI, data))
         return std::nullopt;
     return ReadRegister(CTRL_DAA_DATA);
 }
@@ -247,20 +259,24 @@ bool WriteSlicDirectRegister(uint8_t reg, uint8_t value)
 {
     if (!State().plugged)
         return false;
-    SelectSlic();
+    if (!SelectSlic())
+        return false; // the transfer would reach the other chip
+    const uint8_t data[4] = {static_cast<uint8_t>(reg & 0x7F), value, 0x00, 0x03};
+    if (!Write_4BYTE(CTRL_SPI, data))
+        return false;
+    // Only a value that was sent is remembered: the tone loader skips
+    // registers whose shadow already holds the value it wants.
     if (reg >= 36 && reg <= 43)
         State().slicDirectShadow[static_cast<size_t>(reg - 36)] = value;
-    const uint8_t data[4] = {static_cast<uint8_t>(reg & 0x7F), value, 0x00, 0x03};
-    return Write_4BYTE(CTRL_SPI, data);
+    return true;
 }
 
 std::optional<uint8_t> ReadSlicDirectRegister(uint8_t reg)
 {
     if (!State().plugged)
         return std::nullopt;
-    SelectSlic();
     const uint8_t data[4] = {static_cast<uint8_t>(reg | 0x80), 0x00, 0x00, 0x03};
-    if (!Write_4BYTE(CTRL_SPI, data))
+    if (!SelectSlic() || !Write_4BYTE(CTRL_SPI, data))
         return std::nullopt;
     return ReadRegister(CTRL_SLIC_DATA);
 }

@@ -70,8 +70,9 @@ std::optional<uint8_t> ReadRegister(uint8_t reg);
 bool Write_4BYTE(uint8_t reg, const uint8_t data[4]);
 bool GetSerial(uint8_t out[6]);
 
-void SelectDaa();
-void SelectSlic();
+// Route the serial bus to one chip; false when the select write was lost.
+bool SelectDaa();
+bool SelectSlic();
 
 bool WriteDaaRegister(uint8_t reg, uint8_t value);
 // nullopt when not plugged or the transfer or read failed.

@@ -39,9 +39,8 @@ void WaitIndirectReady()
     for (int poll = 0; poll < kReadyPolls; ++poll) {
         if (!State().plugged)
             return;
-        SelectSlic();
         const uint8_t data[4] = {static_cast<uint8_t>(kStatus | 0x80), 0x00, 0x00, 0x03};
-        if (Write_4BYTE(CTRL_SPI, data) && ReadRegister(CTRL_SLIC_DATA) == uint8_t{0})
+        if (SelectSlic() && Write_4BYTE(CTRL_SPI, data) && ReadRegister(CTRL_SLIC_DATA) == uint8_t{0})
             return;
     }
 }
@@ -51,14 +50,17 @@ bool WriteSlicIndirectRegister(uint8_t reg, uint16_t value)
     if (!State().plugged)
         return false;
     SelectSlic();
-    if (reg >= 13 && reg <= 18)
-        State().slicIndirectShadow[static_cast<size_t>(reg - 13)] = value;
     WaitIndirectReady();
     // Writing the address commits whatever the data registers hold, so it is
     // not sent after a data byte was lost (nor anything once unplugged).
-    return WriteSlicDirectRegister(kDataLow, static_cast<uint8_t>(value & 0xFF)) &&
-           WriteSlicDirectRegister(kDataHigh, static_cast<uint8_t>(value >> 8)) &&
-           WriteSlicDirectRegister(kAddress, reg);
+    const bool sent = WriteSlicDirectRegister(kDataLow, static_cast<uint8_t>(value & 0xFF)) &&
+                      WriteSlicDirectRegister(kDataHigh, static_cast<uint8_t>(value >> 8)) &&
+                      WriteSlicDirectRegister(kAddress, reg);
+    // The shadow keeps the value the chip holds: one that never arrived is
+    // written again by the next tone that needs it.
+    if (sent && reg >= 13 && reg <= 18)
+        State().slicIndirectShadow[static_cast<size_t>(reg - 13)] = value;
+    return sent;
 }
 
 uint16_t ReadSlicIndirectRegister(uint8_t reg)

@@ -82,6 +82,14 @@ void CMultiLanguage::Enumerate()
         m_strCurrentFile = m_paths.front();
 }
 
+int CMultiLanguage::StartUpPackIndex() const
+{
+    for (size_t i = 0; i < m_names.size(); ++i)
+        if (parvane::text::EqualsIgnoringCase(m_names[i], "English"))
+            return static_cast<int>(i);
+    return m_names.size() > 1 ? 1 : static_cast<int>(m_names.size()) - 1;
+}
+
 bool CMultiLanguage::SetLanguage(const std::string& name)
 {
     if (std::find(m_names.begin(), m_names.end(), name) == m_names.end())

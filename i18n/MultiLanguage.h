@@ -82,6 +82,10 @@ public:
     const std::vector<std::string>& GetLanguageNames() const { return m_names; }
     const std::vector<std::string>& GetLanguagePaths() const { return m_paths; }
     const std::string& GetDirectory() const { return m_strDirectory; }
+    // The pack the main dialog starts in, as an index into GetLanguageNames():
+    // the first one named "English" (case ignored), else the second pack
+    // found, else the first; -1 when there is none.
+    int StartUpPackIndex() const;
     std::string GetCurrentName() const;
     std::string GetCurrentFile() const;
 

@@ -184,9 +184,10 @@ int WavePlayer::Play(int deviceId, Completion completion)
         return code;
     d.thread = std::thread([&d, stream, completion = std::move(completion)] {
         const int result = d.PlayAll(*stream);
+        const bool stopped = d.stop.load();
         d.playing = false;
         if (completion)
-            completion(result == kWavePlayOk);
+            completion(result == kWavePlayOk ? End::Completed : stopped ? End::Stopped : End::Failed);
     });
     return kWavePlayOk;
 }

@@ -40,10 +40,12 @@ bool IsPlayableExtension(const std::string& path);
 
 class WavePlayer final {
 public:
-    // Runs on the player's thread when asynchronous play ends: true when the
-    // file was played to its end, false when Close stopped it or the device
-    // failed. It must not call Close on this player.
-    using Completion = std::function<void(bool completed)>;
+    // How an asynchronous play ended.
+    enum class End { Completed, Stopped, Failed };
+    // Runs on the player's thread when asynchronous play ends: Completed
+    // when the file was played to its end, Stopped when Close stopped it,
+    // Failed when the device failed. It must not call Close on this player.
+    using Completion = std::function<void(End end)>;
 
     WavePlayer();
     ~WavePlayer(); // Close()

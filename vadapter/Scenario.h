@@ -41,6 +41,11 @@ struct Scenario {
     // (vadapter/LineAudio.cpp)
     LineAudioSettings lineAudio;
 
+    // [adapter] unplug_after_answer: the adapter is pulled out this long
+    // after it first answers a call (-1: never); it stays out
+    // (vadapter/VirtualAdapterDevice.cpp).
+    int64_t unplugAfterAnswerMs = -1;
+
     // [phone]: the telephone set on the phone port (vadapter/VirtualSlic.cpp).
     int64_t phoneOffHookMs = -1;  // from opening the adapter until it is lifted; -1: stays on-hook
     std::string phoneDigits;      // DTMF digits dialled once it is lifted

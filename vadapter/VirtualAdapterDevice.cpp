@@ -29,6 +29,21 @@ constexpr uint8_t kCtrlSlicData = 26;
 constexpr uint8_t kCtrlDaaData = 27;
 constexpr uint8_t kCtrlSerial = 30;
 
+bool ApplyUnplugAfterAnswer(const std::string& value, Scenario& scenario, std::string& error)
+{
+    uint64_t number = 0;
+    if (!ParseScenarioNumber(value, 3600 * 1000, number)) {
+        error = "expected milliseconds from 0 to 3600000";
+        return false;
+    }
+    scenario.unplugAfterAnswerMs = static_cast<int64_t>(number);
+    return true;
+}
+
+const ScenarioKeys g_plugKeys = {
+    {"adapter", "unplug_after_answer", ApplyUnplugAfterAnswer},
+};
+
 constexpr uint8_t kResetCommand = 0x20;
 constexpr uint8_t kSelectDaa = 0x04;
 constexpr uint8_t kSelectSlic = 0x08;
@@ -59,6 +74,7 @@ VirtualAdapterDevice::VirtualAdapterDevice(const Scenario& scenario)
 std::vector<VirtualHidDevice> VirtualAdapterDevice::Enumerate()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FollowScheduleLocked();
     if (!m_plugged)
         return {};
     return {VirtualHidDevice{m_scenario.vendorId, m_scenario.productId, "virtual:" + m_scenario.source}};
@@ -67,6 +83,7 @@ std::vector<VirtualHidDevice> VirtualAdapterDevice::Enumerate()
 int VirtualAdapterDevice::Open(uint16_t vendorId, uint16_t productId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FollowScheduleLocked();
     if (!m_plugged || vendorId != m_scenario.vendorId || productId != m_scenario.productId)
         return 0;
     const int handle = m_nextHandle++;
@@ -99,6 +116,7 @@ bool VirtualAdapterDevice::HandleAliveLocked(int handle, int& error) const
 bool VirtualAdapterDevice::SendFeatureReport(int handle, const uint8_t* report, size_t length, int& error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FollowScheduleLocked();
     uint8_t bytes[kReportLength] = {};
     if (report != nullptr)
         std::memcpy(bytes, report, length < kReportLength ? length : kReportLength);
@@ -127,6 +145,7 @@ bool VirtualAdapterDevice::SendFeatureReport(int handle, const uint8_t* report, 
 bool VirtualAdapterDevice::GetFeatureReport(int handle, uint8_t* report, size_t length, int& error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FollowScheduleLocked();
     bool ok = HandleAliveLocked(handle, error);
     if (ok && (report == nullptr || length != kReportLength || report[0] != 0)) {
         error = EINVAL;
@@ -256,6 +275,26 @@ void VirtualAdapterDevice::SerialTransferLocked(const uint8_t* data)
     // No chip selected, or both at once: the transfer reaches nobody.
 }
 
+void VirtualAdapterDevice::FollowScheduleLocked()
+{
+    if (m_scenario.unplugAfterAnswerMs < 0 || m_scheduledUnplugDone || m_firstOffHookMs == 0 || !m_plugged)
+        return;
+    if (NowLocked() - m_firstOffHookMs < static_cast<uint64_t>(m_scenario.unplugAfterAnswerMs))
+        return;
+    DebugPrint("Virtual adapter: unplugged by the scenario %lld ms after the answer",
+               static_cast<long long>(m_scenario.unplugAfterAnswerMs));
+    m_scheduledUnplugDone = true;
+    UnplugLocked();
+}
+
+void VirtualAdapterDevice::UnplugLocked()
+{
+    m_plugged = false;
+    // Without power the DAA lets go of the line.
+    m_daa.PowerOn();
+    NoteHookLocked();
+}
+
 void VirtualAdapterDevice::NoteHookLocked()
 {
     const bool offHook = m_daa.OffHook();
@@ -266,6 +305,8 @@ void VirtualAdapterDevice::NoteHookLocked()
     if (offHook)
         m_offHookSince = now;
     m_call.HookChanged(offHook, now);
+    if (offHook && m_firstOffHookMs == 0 && m_call.Answered(now))
+        m_firstOffHookMs = now; // the first answered call
 }
 
 void VirtualAdapterDevice::PowerOnLocked()
@@ -336,6 +377,8 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_eeprom.Fill(scenario.model);
     m_call.Configure(scenario.ringDelayMs, scenario.ringCadenceMs, scenario.redialMs);
     m_offHookSince = 0;
+    m_firstOffHookMs = 0;
+    m_scheduledUnplugDone = false;
     PowerOnLocked();
     m_reports.clear();
     m_bus.clear();
@@ -370,7 +413,7 @@ Scenario VirtualAdapterDevice::CurrentScenario()
 void VirtualAdapterDevice::Unplug()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_plugged = false;
+    UnplugLocked();
 }
 
 void VirtualAdapterDevice::Replug()

@@ -73,8 +73,9 @@ public:
     Scenario CurrentScenario();
 
     // Plugging: unplugged, nothing enumerates or opens and every exchange on
-    // an open handle fails; replugging powers the adapter on again, and
-    // handles from before stay dead.
+    // an open handle fails, and the unpowered DAA releases the line;
+    // replugging powers the adapter on again, and handles from before stay
+    // dead.
     void Unplug();
     void Replug();
     int OpenHandleCount();
@@ -145,6 +146,9 @@ private:
     uint8_t ReadControllerLocked(uint8_t reg);
     void SerialTransferLocked(const uint8_t* data);
     void NoteHookLocked();
+    // Carries out the scenario's timed unplug once it is due.
+    void FollowScheduleLocked();
+    void UnplugLocked();
     void LogLocked(bool send, bool ok, const uint8_t* bytes);
 
     mutable std::mutex m_mutex;
@@ -171,6 +175,8 @@ private:
     VirtualCall m_call;
     bool m_offHook = false;
     uint64_t m_offHookSince = 0;
+    uint64_t m_firstOffHookMs = 0;   // when a call was first answered; 0: not yet
+    bool m_scheduledUnplugDone = false;
 
     // USB audio: rebuilt from the scenario at Reset.
     std::shared_ptr<const LineAudio> m_lineAudio;

@@ -6,6 +6,8 @@
 
 #include "audio/AudioManagerWnd.h"
 #include "audio/SpectrumWnd.h"
+#include "app/RunControl.h"
+#include "device/DeviceOper.h"
 #include "platform/Tick.h"
 
 #include <QAction>
@@ -199,6 +201,66 @@ TEST_F(DialogRunTest, SpectrumWindowMarksThe450HzPeakAndFollowsTheRunUntilClosed
     EXPECT_TRUE(WaitFor([&] { return counts->count() > 0; }, 10000));
     EXPECT_EQ(window->BlocksShown(), shown);
     Click(d.Control(IDC_STOP));
+}
+
+// The adapter pulled out while each mode runs: the run ends with its own
+// message, the line is free, the dialog refuses to start until the adapter
+// is back, brings it up again by itself, and the next run is answered.
+TEST_F(DialogRunTest, UnplugMidRunEndsTheRunAndTheNextStartAfterAReplugWorks)
+{
+    CTestDlg& d = *dialog;
+    struct Case {
+        int modeButton;
+        const char* freq2;
+        const char* on;
+    };
+    for (const Case& mode : {Case{IDC_ANALYZE_MODE, "", ""}, Case{IDC_VERIFY_MODE, "0", "350"},
+                             Case{IDC_GET_PERIOD, "0", ""}}) {
+        SCOPED_TRACE(mode.modeButton);
+        TraceLines trace;
+        Click(d.Control(mode.modeButton));
+        if (mode.modeButton != IDC_ANALYZE_MODE) {
+            Type(d, IDC_FREQ1, "450");
+            Type(d, IDC_FREQ2, mode.freq2);
+            if (*mode.on != '\0') {
+                Type(d, IDC_ON_PERIOD, mode.on);
+                Type(d, IDC_OFF_PERIOD, mode.on);
+            }
+        }
+        Click(d.Control(IDC_START));
+        ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 15000));
+        ProcessEventsFor(500);
+        ASSERT_TRUE(adapter->IsOffHook());
+
+        adapter->Unplug();
+        ASSERT_TRUE(WaitFor([&] { return Status(d).toStdString() == RunControl::kAdapterUnpluggedText; }, 5000))
+            << Status(d).toStdString();
+        EXPECT_EQ(trace.Count(std::string("MessageBox: ") + RunControl::kAdapterUnpluggedText), 1);
+        EXPECT_EQ(d.Run().m_bIsWorking.load(), 0);
+        EXPECT_TRUE(d.Control(IDC_START)->isEnabled());
+        EXPECT_FALSE(d.Control(IDC_STOP)->isEnabled());
+        EXPECT_EQ(MainDeviceOper->m_bLineAnswered.load(), 0);
+        EXPECT_FALSE(adapter->IsOffHook());
+        EXPECT_TRUE(d.Run().WaitForWorkers(3000));
+
+        // Start is refused while it is out.
+        Click(d.Control(IDC_START));
+        EXPECT_EQ(trace.Count(std::string("MessageBox: ") + RunControl::kAdapterMissingText), 1);
+        EXPECT_EQ(d.Run().m_bIsWorking.load(), 0);
+
+        adapter->Replug();
+        ASSERT_TRUE(WaitFor([&] { return Status(d).toStdString() == RunControl::kAdapterBackText; }, 5000))
+            << Status(d).toStdString();
+        EXPECT_EQ(MainDeviceOper->m_bDaaReady.load(), 1);
+        EXPECT_TRUE(WaitFor([&] { return adapter->LedOn(); }, 1000));
+
+        Click(d.Control(IDC_START));
+        ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 15000));
+        EXPECT_TRUE(adapter->IsOffHook());
+        Click(d.Control(IDC_STOP));
+        EXPECT_TRUE(d.Run().WaitForWorkers(3000));
+        EXPECT_FALSE(adapter->IsOffHook());
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "app/HeadlessCapture.h"
 #include "app/MemoryRunPanel.h"
 #include "app/RunControl.h"
+#include "audio/SpectrumAnalysis.h"
 #include "device/DeviceOper.h"
 #include "i18n/MultiLanguage.h"
 #include "platform/AdapterIds.h"
@@ -19,7 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +44,23 @@ struct FakeDetector {
     std::atomic<int> count{0};
     std::atomic<int> happened{0};
     std::atomic<int> period{0};
+    // While held, GetBusyToneCount does not come back (a stuck library).
+    std::mutex holdMutex;
+    std::condition_variable holdChanged;
+    bool hold = false;
+    bool insideHeldCall = false;
+
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        hold = false;
+        holdChanged.notify_all();
+    }
+    bool WaitInsideHeldCall()
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        return holdChanged.wait_for(lock, std::chrono::seconds(5), [this] { return insideHeldCall; });
+    }
 
     void Record(const std::string& call)
     {
@@ -75,7 +96,14 @@ int FakeStart2(const char* name, int f1, int f2, int period, int a, int b, int c
     return g_detector->startResult.load();
 }
 void FakeStop() { g_detector->Record("StopVexlin"); }
-int FakeCount() { return g_detector->count.load(); }
+int FakeCount()
+{
+    std::unique_lock<std::mutex> lock(g_detector->holdMutex);
+    g_detector->insideHeldCall = g_detector->hold;
+    g_detector->holdChanged.notify_all();
+    g_detector->holdChanged.wait(lock, [] { return !g_detector->hold; });
+    return g_detector->count.load();
+}
 int FakeHappened() { return g_detector->happened.load(); }
 int FakePeriod() { return g_detector->period.load(); }
 void FakeLoad(int) {}
@@ -100,9 +128,12 @@ void BindFakeDetector(CDeviceATABase& binding)
 // the tests answer by expiring the answer timer themselves.
 class RunControlTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { StartOn("cn"); }
+
+    // Brings up the port on a preset or a scenario file.
+    void StartOn(const std::string& presetOrPath)
     {
-        ::setenv(kVirtualAdapterEnv, "cn", 1);
+        ::setenv(kVirtualAdapterEnv, presetOrPath.c_str(), 1);
         adapter = VirtualAdapterDevice::Instance();
         ASSERT_NE(adapter, nullptr);
         ASSERT_TRUE(adapter->ResetFromEnvironment());
@@ -160,7 +191,7 @@ protected:
 TEST_F(RunControlTest, VerifyModePassesTheCadenceAndReportsAMatchOnlyFromTenDetections)
 {
     Figures("450", "0", "350", "350");
-    detector.count = 9;
+    detector.count = RunControl::kFoundCount - 1;
     detector.happened = 1;
     ArmAndAnswer(RunMode::Verify);
     EXPECT_TRUE(adapter->IsOffHook());
@@ -169,8 +200,9 @@ TEST_F(RunControlTest, VerifyModePassesTheCadenceAndReportsAMatchOnlyFromTenDete
     ASSERT_TRUE(WaitFor([&] { return !panel.Status().empty(); }));
     EXPECT_EQ(panel.Status(), "No busy tone detected yet (count 9)");
 
-    detector.count = 12;
-    ASSERT_TRUE(WaitFor([&] { return panel.Status() == "Busy tone matches the figures entered (count 12)"; }));
+    // The tenth detection already counts as a match.
+    detector.count = RunControl::kFoundCount;
+    ASSERT_TRUE(WaitFor([&] { return panel.Status() == "Busy tone matches the figures entered (count 10)"; }));
     EXPECT_EQ(detector.Calls()[0], "SetOnOffTimeForTest(350,350)");
     EXPECT_EQ(detector.Calls()[1], "StartVexlin2(Tarnbox,450,0,350,0,0,0)");
 
@@ -181,7 +213,7 @@ TEST_F(RunControlTest, VerifyModePassesTheCadenceAndReportsAMatchOnlyFromTenDete
     ASSERT_TRUE(run->WaitForWorkers(2000));
     EXPECT_NE(detector.IndexOf("StopVexlin"), -1);
     EXPECT_FALSE(adapter->IsOffHook());
-    EXPECT_EQ(panel.Status(), "Busy tone matches the figures entered (count 12)");
+    EXPECT_EQ(panel.Status(), "Busy tone matches the figures entered (count 10)");
 }
 
 TEST_F(RunControlTest, UnequalOnAndOffTimesMakeTheCadenceTheirSum)
@@ -207,7 +239,7 @@ TEST_F(RunControlTest, GetPeriodPassesNoCadenceAndShowsTheMeasuredPeriod)
     run->Stop();
 }
 
-TEST_F(RunControlTest, RefusedDetectionEndsTheWorkerAndLeavesTheLineToStop)
+TEST_F(RunControlTest, RefusedDetectionSaysSoAndReleasesTheLine)
 {
     TraceLines trace;
     Figures("450", "0", "350", "350");
@@ -215,10 +247,16 @@ TEST_F(RunControlTest, RefusedDetectionEndsTheWorkerAndLeavesTheLineToStop)
     ArmAndAnswer(RunMode::Verify);
     ASSERT_TRUE(run->WaitForWorkers(2000));
     EXPECT_EQ(trace.Count("Busy Tone Detect fail (index=0)"), 1);
-    EXPECT_EQ(panel.Status(), "");
-    EXPECT_TRUE(adapter->IsOffHook());
-    run->Stop();
+    EXPECT_EQ(trace.Count(std::string(RunControl::kDetectionRefusedText) + " (index=0)"), 1);
+    EXPECT_EQ(panel.Status(), RunControl::kDetectionRefusedText);
+    EXPECT_EQ(run->RunFailure(), RunControl::kDetectionRefusedText);
     EXPECT_FALSE(adapter->IsOffHook());
+    run->Stop();
+    // The next Start forgets it.
+    detector.startResult = 1;
+    ASSERT_TRUE(run->Start());
+    EXPECT_EQ(run->RunFailure(), "");
+    run->Stop();
 }
 
 // Mended: the worker called the nine entry points without testing them.
@@ -232,7 +270,29 @@ TEST_F(RunControlTest, WorkerWithoutDetectionFunctionsReleasesTheLineAndEnds)
     EXPECT_EQ(trace.Count("Busy tone functions are not bound, so no busy tone detect (index=0)"), 1);
     EXPECT_TRUE(detector.Calls().empty());
     EXPECT_FALSE(adapter->IsOffHook());
-    EXPECT_EQ(panel.Status(), "");
+    EXPECT_EQ(panel.Status(), RunControl::kDetectionMissingText);
+    EXPECT_EQ(run->RunFailure(), RunControl::kDetectionMissingText);
+}
+
+// Mended: a worker still inside the library after the run control's teardown
+// wait went on calling into the destroyed run control (and its panel).
+TEST_F(RunControlTest, AWorkerStuckInTheLibraryOutlivesTheRunControlWithoutTouchingIt)
+{
+    Figures("450", "0", "350", "350");
+    {
+        std::lock_guard<std::mutex> lock(detector.holdMutex);
+        detector.hold = true;
+    }
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(detector.WaitInsideHeldCall());
+    const auto before = std::chrono::steady_clock::now();
+    run.reset();
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(RunControl::kWorkerEndWaitMs));
+    panel.SetStatusText("after the run control");
+    detector.Release();
+    ASSERT_TRUE(loop.RunUntil([&] { return detector.IndexOf("StopVexlin") != -1; }, 5000));
+    loop.RunFor(200);
+    EXPECT_EQ(panel.Status(), "after the run control");
 }
 
 // Mended: a worker of an earlier run kept running beside the worker of a run
@@ -321,6 +381,56 @@ TEST_F(RunControlTest, HeadlessAnalyzeRunFillsTheListsFromTheLine)
     EXPECT_EQ(panel.frequencies.GetText(top), "451 Hz");
     EXPECT_EQ(panel.counts.GetText(top), std::to_string(panel.frequencies.GetItemData(top)));
     EXPECT_GE(panel.frequencies.GetItemData(top), 10);
+}
+
+// Ten minutes of a noisy line in Analyze Mode at the smallest block, on the
+// adapter's manual clock (so in seconds): every list stays bounded, the
+// change log included, though the dominant frequency changes at most blocks.
+class LongRunTest : public RunControlTest {
+protected:
+    void SetUp() override
+    {
+        m_scenario = std::string(::testing::TempDir()) + "noisy-line.ini";
+        std::ofstream(m_scenario) << "[call]\ntone = 450/350,0/350\nlevel = -30\nnoise = -20\n";
+        StartOn(m_scenario);
+    }
+    void TearDown() override
+    {
+        RunControlTest::TearDown();
+        std::remove(m_scenario.c_str());
+    }
+    std::string m_scenario;
+};
+
+TEST_F(LongRunTest, TenMinutesOfAnalysisKeepEveryListBounded)
+{
+    const DebugSink previous = SetDebugSink([](const std::string&) {}); // ~2 lines a block
+    adapter->UseManualClock();
+    panel.SetAnalyzeBufferIndex(7); // 512 B: 128 frames, 375 blocks a second
+    ASSERT_EQ(kAnalyzeBufferSizes[7], 512);
+    ASSERT_TRUE(run->Start());
+    run->OnTimer(RunTimers::kAnswerTimer);
+    ASSERT_TRUE(adapter->IsOffHook());
+
+    // A second of line at a time; each is taken in (analysed, or dropped
+    // when the analysis lags) before the next.
+    constexpr uint64_t kLineSeconds = 10 * 60;
+    const auto blocksTaken = [&] { return capture.AnalysedBlocks() + capture.DroppedBlocks(); };
+    for (uint64_t second = 1; second <= kLineSeconds; ++second) {
+        adapter->AdvanceClock(1000);
+        const uint64_t wanted = second * 48000 / 128 - 1;
+        for (int wait = 0; wait < 5000 && blocksTaken() < wanted; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GE(blocksTaken(), wanted) << second; // the line kept coming
+    }
+    run->Stop();
+    SetDebugSink(previous);
+
+    EXPECT_GT(capture.AnalysedBlocks(), 2u * SpectrumAnalysis::kMaxListRows);
+    EXPECT_EQ(panel.changes.GetCount(), SpectrumAnalysis::kMaxListRows);
+    // 375 Hz bins: 100 to 900 Hz holds two of them.
+    EXPECT_LE(panel.frequencies.GetCount(), 2);
+    EXPECT_EQ(panel.counts.GetCount(), panel.frequencies.GetCount());
 }
 
 // ---- small pieces --------------------------------------------------------------------

@@ -18,6 +18,8 @@ public:
     std::atomic<int> captureOpens{0};
     std::atomic<int> captureStarts{0};
     bool failStart = false;
+    // Playback writes fail once this many frames were played (-1: never).
+    std::atomic<long> failPlayAfterFrames{-1};
 
     std::vector<std::string> InputDeviceNames() override { return inputs; }
     std::vector<std::string> OutputDeviceNames() override { return outputs; }
@@ -78,9 +80,15 @@ private:
     };
     struct Player final : PlaybackStream {
         Player(FakeAudioBackend& backend, int channels) : backend(backend), channels(channels) {}
-        bool Write(const int16_t* samples, size_t frames, std::string*) override
+        bool Write(const int16_t* samples, size_t frames, std::string* error) override
         {
             std::lock_guard<std::mutex> lock(backend.m_mutex);
+            const long failAfter = backend.failPlayAfterFrames.load();
+            if (failAfter >= 0 && static_cast<long>(backend.m_played.size() / channels) >= failAfter) {
+                if (error)
+                    *error = "device lost";
+                return false;
+            }
             backend.m_played.insert(backend.m_played.end(), samples, samples + frames * channels);
             return true;
         }

@@ -168,7 +168,7 @@ TEST(Tracking, SilenceIsZeroHzAndNotCounted)
     EXPECT_EQ(a.analysis.LastChangeTick(), 1000u);
 }
 
-TEST(Tracking, AFullListTakesNoMoreRows)
+TEST(Tracking, FullListsTakeNoMoreRows)
 {
     Analysis a;
     for (int i = 0; i < SpectrumAnalysis::kMaxListRows; ++i)
@@ -182,6 +182,26 @@ TEST(Tracking, AFullListTakesNoMoreRows)
     // The label and the change log still follow the tone.
     EXPECT_EQ(a.output.frequencyText, "Freq: 439 Hz");
     EXPECT_EQ(a.output.changes.GetCount(), 1);
+
+    // A full change log keeps its lines; the trace still gets each change.
+    for (int i = 1; i < SpectrumAnalysis::kMaxListRows; ++i)
+        a.output.changes.AddString("x");
+    a.Feed(600);
+    EXPECT_EQ(a.output.changes.GetCount(), SpectrumAnalysis::kMaxListRows);
+    EXPECT_EQ(a.output.frequencyText, "Freq: 598 Hz");
+    EXPECT_EQ(debug.Count("(598 Hz) happened"), 1);
+}
+
+TEST(Tracking, ABlockOfNoPowerOfTwoFramesIsAnalysedFromItsOwnSpectrum)
+{
+    Analysis a;
+    a.Feed(440);
+    // 6000 frames: its leading 4096 are transformed, 11.7 Hz a bin.
+    a.Feed(300, 6000);
+    EXPECT_NEAR(a.analysis.LastFrequency(), 300.0, 11.8);
+    for (int k = 0; k < 2048; ++k)
+        ASSERT_TRUE(std::isfinite(a.analysis.RealSpectrum()[k])) << k;
+    EXPECT_EQ(a.output.frequencies.GetCount(), 2);
 }
 
 TEST(Tracking, NothingHappensWhileNotAnalysingAndOversizedBlocksAreRefused)

@@ -122,6 +122,17 @@ TEST_F(CliFile, RunsTheDetectorAsVerifyAndGetPeriodWould)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("Candidates (highest count first):"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("busy tone found"), std::string::npos) << result.out;
+
+    // Frequencies the detector refuses: its message and a usage error.
+    for (const std::vector<std::string>& figures : std::vector<std::vector<std::string>>{
+             {"--freq1", "5"}, {"--freq1", "450", "--freq2", "5"}}) {
+        std::vector<std::string> arguments = {"file", path};
+        arguments.insert(arguments.end(), figures.begin(), figures.end());
+        result = RunCli(arguments);
+        EXPECT_EQ(result.exitCode, 2) << figures.back();
+        EXPECT_TRUE(result.out.empty()) << result.out;
+        EXPECT_NE(result.err.find("the detector refuses this request"), std::string::npos) << result.err;
+    }
 }
 
 TEST_F(CliFile, SilenceAndToneOutsideTheBandFindNoTone)

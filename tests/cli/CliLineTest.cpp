@@ -111,3 +111,40 @@ TEST(CliLine, ASilentLineHasNoTone)
     std::remove(scenario.c_str());
     ::rmdir(directory.c_str());
 }
+
+// The adapter pulled out 1.5 s after each mode's answer: the reason on
+// stderr, exit 1, and no verdict.
+TEST(CliLine, UnplugMidRunEndsEachModeWithItsReason)
+{
+    const std::string directory = TemporaryDirectory();
+    const std::string scenario = directory + "/unplug.ini";
+    std::ofstream(scenario) << "[adapter]\nunplug_after_answer = 1500\n[call]\ntone = 450/350,0/350\n";
+    const std::string adapter = "--virtual-adapter=" + scenario;
+    const std::vector<std::vector<std::string>> commands = {
+        {"analyze", adapter, "--seconds", "20"},
+        {"verify", adapter, "--freq1", "450", "--on", "350", "--off", "350", "--seconds", "20"},
+        {"period", adapter, "--freq1", "450", "--seconds", "20", "--json"},
+    };
+    std::vector<CliProcess> running;
+    for (const auto& command : commands)
+        running.push_back(StartCli(command));
+    for (size_t i = 0; i < running.size(); ++i) {
+        const CliResult result = FinishCli(running[i]);
+        EXPECT_EQ(result.exitCode, 1) << commands[i][0] << "\n" << result.err;
+        EXPECT_NE(result.err.find("The adapter was unplugged"), std::string::npos) << result.err;
+        EXPECT_EQ(result.out.find("Busy tone"), std::string::npos) << result.out;
+        EXPECT_EQ(result.out.find("{"), std::string::npos) << result.out;
+    }
+    std::remove(scenario.c_str());
+    ::rmdir(directory.c_str());
+}
+
+// A tone-detection library that refuses the request: the reason and exit 1
+// at once, not the whole run's wait and "no tone".
+TEST(CliLine, RefusedDetectionEndsTheRunWithItsReason)
+{
+    const CliResult result =
+        RunCli({"verify", "--virtual-adapter=cn", "--freq1", "5", "--on", "350", "--off", "350", "--seconds", "30"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("the tone-detection library refused to start"), std::string::npos) << result.err;
+}

@@ -151,6 +151,23 @@ TEST(WaveBox, ClosingEarlyStopsThePlayAndReportsItAborted)
     EXPECT_EQ(notices.received[0].first, kWaveNotifyAborted);
 }
 
+TEST(WaveBox, ADeviceThatFailsWhilePlayingIsReportedAsAFailureNotAnAbort)
+{
+    FakeAudioBackend backend;
+    backend.outputs = {"Tarnbox USB Audio"};
+    backend.failPlayAfterFrames = 2048;
+    ScopedAudioBackends installed({&backend});
+    const std::string path = WriteWave("lost.wav", 8000, 8000);
+    Notices notices;
+    CWaveBox box;
+    ASSERT_EQ(box.SetAudioOut("Tarnbox"), 0);
+    box.SetNotify(&notices);
+    ASSERT_EQ(box.PlayWave(path.c_str()), 0);
+    ASSERT_TRUE(notices.WaitFor(1));
+    EXPECT_EQ(notices.received[0].first, kWaveNotifyFailure);
+    EXPECT_EQ(box.Close(), 0);
+}
+
 TEST(WaveBox, FailuresShowTheirTextAndLeaveNothingOpen)
 {
     FakeAudioBackend backend;

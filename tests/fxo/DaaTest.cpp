@@ -308,6 +308,12 @@ TEST_F(HangUpTest, CloseRepeatsOfThePatternReportAHangUpAndSparseOnesDoNot)
     for (int i = 0; i < 150; ++i)
         result = Sample(i % 20 == 1 || i % 20 == 2);
     EXPECT_FALSE(result);
+    // Ten close matches are not yet a hang-up; the eleventh makes one.
+    for (int matches : {10, 11}) {
+        for (int i = 0; i < 150; ++i)
+            result = Sample(i < 10 * matches && (i % 10 == 1 || i % 10 == 2));
+        EXPECT_EQ(result, matches == 11) << matches;
+    }
 }
 
 } // namespace

@@ -306,6 +306,24 @@ TEST_F(SlicTest, ToneLoadsWriteOnlyWhatTheShadowsSayDiffers)
     EXPECT_TRUE(adapter->Reports().empty());
 }
 
+TEST_F(SlicTest, AToneRegisterThatWasNotSentIsWrittenByTheNextTone)
+{
+    Plug();
+    FeedLine(); // the bus goes to the SLIC: no select writes below
+    adapter->SetSlicIndirectBusyPolls(0);
+    // Each indirect write is a readiness poll (transfer, data read) and its
+    // low, high and address bytes: 13 and 14 take ten sends, then 37 comes.
+    adapter->FailNextSends(1, 10);
+    EXPECT_EQ(fxo.FupDialDtmf(5), 0);
+    ASSERT_EQ(fxo.FupDialDtmf(5), 1);
+    EXPECT_EQ(adapter->SlicRegister(37), 0x03);
+    // DTMF 1 changes 13 and 14: 14's low byte is lost.
+    adapter->FailNextSends(1, 7);
+    EXPECT_EQ(fxo.FupDialDtmf(1), 0);
+    ASSERT_EQ(fxo.FupDialDtmf(1), 1);
+    EXPECT_EQ(adapter->SlicIndirectRegister(14), 0x01FE);
+}
+
 TEST_F(SlicTest, DialBusyAndInterceptTonesComeFromTheirRecords)
 {
     Plug();

@@ -68,12 +68,37 @@ TEST_F(FxoTest, SelectShadowRules)
     fxo.WriteProSlicDirectRegister(3, 0);
     EXPECT_EQ(WritesTo(1), std::vector<uint8_t>{0x28});
 
-    // A failed read of register 1 leaves the failure value in the shadow.
+    // A failed read of register 1 tells nothing: the shadow keeps the SLIC
+    // routing that is in force, so bits 0, 1 and 5 are not set from 243.
     adapter->FailNextGets(1);
     EXPECT_EQ(fxo.ReadByte(1), 243);
     adapter->ClearLogs();
     fxo.WriteDAARegister(5, 0);
-    EXPECT_EQ(WritesTo(1), std::vector<uint8_t>{(243 & 0x23) | 0x04});
+    EXPECT_EQ(WritesTo(1), std::vector<uint8_t>{0x24});
+}
+
+TEST_F(FxoTest, ALostSelectWriteIsRetriedAndItsTransferNotSentToTheOtherChip)
+{
+    Plug();
+    ASSERT_EQ(fxo.WriteProSlicDirectRegister(3, 0), 1); // the bus now goes to the SLIC
+    adapter->ClearLogs();
+    adapter->FailNextSends(1); // the DAA select write
+    EXPECT_EQ(fxo.WriteDAARegister(5, 0x01), 0);
+    EXPECT_EQ(adapter->ControllerRegister(1), 0x28);
+    EXPECT_TRUE(SlicWrites().empty());
+    EXPECT_FALSE(adapter->IsOffHook());
+    // A select lost inside the hook sequence is made again by its next step.
+    adapter->FailNextSends(1);
+    EXPECT_EQ(fxo.DaaSetOffhook(), 1);
+    EXPECT_TRUE(adapter->IsOffHook());
+    EXPECT_TRUE(SlicWrites().empty());
+
+    adapter->ClearLogs();
+    adapter->FailNextSends(1); // the SLIC select write
+    EXPECT_EQ(fxo.WriteProSlicDirectRegister(64, 1), 0);
+    EXPECT_EQ(fxo.ReadProSlicDirectRegister(64), 0); // selects again
+    EXPECT_TRUE(DaaWrites().empty());
+    EXPECT_EQ(adapter->ControllerRegister(1), 0x28);
 }
 
 TEST_F(FxoTest, PlugStateKeepsOrClosesTheRightHandles)

@@ -59,6 +59,21 @@ TEST(MultiLanguageTest, StartsWithTheEnglishPack)
     EXPECT_EQ(language.GetMessageText(0), "Hello");
 }
 
+TEST(MultiLanguageTest, TheDialogStartsInEnglishWhateverPacksSortBeforeIt)
+{
+    ScratchDir dir;
+    dir.Write("Chinese.ini", Pack("Chinese"));
+    dir.Write("Deutsch.ini", Pack("Deutsch"));
+    dir.Write("English.ini", Pack("ENGLISH"));
+    EXPECT_EQ(CMultiLanguage(dir.Path()).StartUpPackIndex(), 2);
+    std::filesystem::remove(dir.File("English.ini"));
+    EXPECT_EQ(CMultiLanguage(dir.Path()).StartUpPackIndex(), 1); // else the second
+    std::filesystem::remove(dir.File("Deutsch.ini"));
+    EXPECT_EQ(CMultiLanguage(dir.Path()).StartUpPackIndex(), 0);
+    std::filesystem::remove(dir.File("Chinese.ini"));
+    EXPECT_EQ(CMultiLanguage(dir.Path()).StartUpPackIndex(), -1);
+}
+
 TEST(MultiLanguageTest, WithoutPacksEveryLookupIsEmpty)
 {
     ScratchDir dir;

@@ -7,7 +7,7 @@ BENCH_BUILD ?= build-bench
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize bench demo screenshots clean
+.PHONY: all deps build test sanitize bench demo screenshots hwtest clean
 
 all: build
 
@@ -41,6 +41,11 @@ demo: deps $(BUILD)/CMakeCache.txt
 
 screenshots: build
 	tools/screenshots.sh $(BUILD)
+
+# The programs unchanged in a VM with a real kernel, against the twin behind
+# uhid and an ALSA loopback card: tests/hw/*.sh run inside as root.
+hwtest: build
+	tools/hwtest.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)

@@ -61,6 +61,11 @@ bool RunFailed(LineSession::RunOutcome outcome, const CliArguments& arguments, C
         code = kExitFailed;
         return true;
     }
+    if (outcome == LineSession::RunOutcome::Unplugged) {
+        console.Error("the adapter was unplugged during the run; plug it in again and start over");
+        code = kExitNoAdapter;
+        return true;
+    }
     if (outcome == LineSession::RunOutcome::Refused) {
         code = kExitUsage;
         return true;

@@ -184,9 +184,15 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
                 else
                     ShowProgress("Waiting for the ring (" + Seconds(options.waitMs - (now - armedAt)) + " left)...");
             }
-            return m_run.IsAnalysing();
+            return m_run.IsAnalysing() || Unplugged();
         },
         options.waitMs);
+    if (m_unplugged) {
+        m_run.Stop();
+        m_run.WaitForWorkers(RunControl::kWorkerEndWaitMs);
+        m_console.EndProgress();
+        return RunOutcome::Unplugged;
+    }
     if (!answered) {
         m_run.Stop();
         m_console.EndProgress();
@@ -202,7 +208,7 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
                 shownAt = now;
                 ShowProgress(options.activity + ": " + Seconds(options.answeredMs - (now - answeredAt)) + " left");
             }
-            return options.done && options.done();
+            return (options.done && options.done()) || Unplugged();
         },
         options.answeredMs);
     m_run.Stop();
@@ -211,7 +217,22 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     m_panel.onStatus = nullptr;
     m_loop.RunFor(0); // print what the worker posted last
     m_console.EndProgress();
+    if (m_unplugged)
+        return RunOutcome::Unplugged;
     return finished ? RunOutcome::Finished : RunOutcome::Elapsed;
+}
+
+bool LineSession::Unplugged()
+{
+    // Asked from the loop's predicates; the bus is looked at twice a second.
+    const uint32_t now = GetTickCount32();
+    if (!m_unplugged && now - m_presenceCheckedAt >= kPresenceCheckMs) {
+        m_presenceCheckedAt = now;
+        m_unplugged = !AdapterPresent(m_device.m_wVendorId, m_device.m_wProductId);
+        if (m_unplugged)
+            DebugPrint("parvane-cli: the adapter %04x:%04x is gone", m_device.m_wVendorId, m_device.m_wProductId);
+    }
+    return m_unplugged;
 }
 
 } // namespace parvane::cli

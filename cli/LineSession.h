@@ -65,6 +65,7 @@ public:
         Elapsed,  // answeredMs passed
         NoCall,   // nothing was answered within waitMs
         Refused,  // the run control refused to start (its message was shown)
+        Unplugged, // the adapter went away during the run
     };
     RunOutcome Run(const RunOptions& options);
 
@@ -86,6 +87,10 @@ public:
 private:
     void OnBlock(const int16_t* samples, int32_t bytes);
     void ShowProgress(const std::string& text);
+    // True once the adapter is found gone from the bus (looked at now and
+    // then, never through the open handle).
+    bool Unplugged();
+    static constexpr uint32_t kPresenceCheckMs = 500;
 
     Console& m_console;
     CDeviceOper m_device;
@@ -96,6 +101,8 @@ private:
     RunControl m_run;
     std::string m_modelName;
     bool m_opened = false;
+    bool m_unplugged = false;
+    uint32_t m_presenceCheckedAt = 0;
 
     std::atomic<uint64_t> m_statusWrites{0};
     mutable std::mutex m_heardMutex;

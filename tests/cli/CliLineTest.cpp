@@ -111,3 +111,25 @@ TEST(CliLine, ASilentLineHasNoTone)
     std::remove(scenario.c_str());
     ::rmdir(directory.c_str());
 }
+
+TEST(CliLine, ProbeFindsTheAdapterUnderAnotherVendorIdAndNamesIt)
+{
+    const std::string directory = TemporaryDirectory();
+    const std::string scenario = directory + "/other-vendor.ini";
+    std::ofstream(scenario) << "[adapter]\nvid = 0x2345\npid = 0x2111\n";
+    const CliResult json = RunCli({"probe", "--virtual-adapter=" + scenario, "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.Json()["vendor_id"], "0x2345");
+    ASSERT_EQ(json.Json()["devices"].size(), 1u);
+    EXPECT_EQ(json.Json()["devices"][0]["product_id"], "0x2111");
+    EXPECT_EQ(json.Json()["devices"][0]["answer"], "adapter");
+
+    const CliResult text = RunCli({"probe", "--virtual-adapter=" + scenario});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("Use --vendor-id 0x2345"), std::string::npos) << text.out;
+    // The built-in vendor id does not reach it; the one probe named does.
+    EXPECT_EQ(RunCli({"info", "--virtual-adapter=" + scenario}).exitCode, 3);
+    EXPECT_EQ(RunCli({"info", "--virtual-adapter=" + scenario, "--vendor-id", "0x2345"}).exitCode, 0);
+    std::remove(scenario.c_str());
+    ::rmdir(directory.c_str());
+}

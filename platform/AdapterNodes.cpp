@@ -1,5 +1,8 @@
 #include "platform/AdapterNodes.h"
 
+#include "platform/VirtualAdapterLink.h"
+#include "vadapter/VirtualAdapter.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -56,6 +59,22 @@ std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uin
         nodes.push_back(node);
     }
     return nodes;
+}
+
+bool AdapterPresent(uint16_t vendorId, uint16_t productId)
+{
+    if (VirtualAdapterChosen()) {
+        VirtualAdapter* adapter = ChosenVirtualAdapter();
+        if (adapter == nullptr)
+            return false;
+        for (const VirtualHidDevice& device : adapter->Enumerate()) {
+            if (device.vendorId == vendorId && device.productId == productId)
+                return true;
+        }
+        return false;
+    }
+    const uint16_t ids[] = {productId};
+    return !FindAdapterNodes(vendorId, ids).empty();
 }
 
 std::string AdapterAccessProblem(const std::vector<AdapterNode>& nodes)

@@ -22,6 +22,11 @@ struct AdapterNode {
 std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uint16_t> productIds,
                                           const std::string& sysRoot = "/sys/class/hidraw");
 
+// Whether the adapter with these ids is still on the bus: the virtual
+// adapter's list when it is chosen, else the kernel's hidraw nodes. Touches
+// no open handle, so it may be asked while a run uses the adapter.
+bool AdapterPresent(uint16_t vendorId, uint16_t productId);
+
 // For an adapter that is present but cannot be opened: names the node, the
 // reason and the fix (the udev rule), in one line. Empty when every node
 // with these ids opens or there is none.

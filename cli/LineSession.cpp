@@ -3,11 +3,9 @@
 #include "app/DeviceStartUp.h"
 #include "cli/CliArguments.h"
 #include "cli/Console.h"
-#include "platform/AdapterIds.h"
 #include "platform/AdapterNodes.h"
 #include "platform/DebugPrint.h"
 #include "platform/Tick.h"
-#include "platform/VirtualAdapterLink.h"
 
 #include <algorithm>
 #include <chrono>
@@ -66,12 +64,10 @@ int LineSession::Open(uint16_t vendorId)
         m_console.Error(DeviceStartUpFailureText(result));
         // Present but out of reach is not the same as absent: say where it
         // is and how to get at it.
-        const std::string access = result == DeviceStartUpResult::HardwareNotFound && !VirtualAdapterChosen()
-                                       ? AdapterAccessProblem(FindAdapterNodes(vendorId, kAdapterProductIds))
-                                       : std::string();
-        if (!access.empty()) {
-            DebugPrint("%s", access.c_str());
-            m_console.Error(access);
+        if (result == DeviceStartUpResult::HardwareNotFound) {
+            const std::string access = AdapterAccessProblemFor(vendorId);
+            if (!access.empty())
+                m_console.Error(access);
         }
         return kExitNoAdapter;
     }

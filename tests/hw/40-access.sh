@@ -14,10 +14,11 @@ as_user true
 twin_start --no-audio cn
 udevadm settle -t 10
 node=$(hidraw_node 0x1234 0x0110)
-out=$(as_user "$BIN/parvane-cli" info 2>&1)
+out=$(as_user "$BIN/parvane-cli" info --verbose 2>&1)
 code=$?
 [ $code = 3 ] || fail "without the rule: exit $code, not 3: $out"
-expect_in "$out" "$node" "without the rule the message does not name $node"
+expect_in "$out" "cannot open $node \(Permission denied\): install the udev rule" "without the rule no trace line names $node"
+expect_in "$out" "parvane-cli: The adapter .* is at $node but cannot be opened" "without the rule the message does not name $node"
 expect_in "$out" "make install-udev" "without the rule the message does not say how to install it"
 twin_stop
 

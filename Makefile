@@ -7,7 +7,7 @@ BENCH_BUILD ?= build-bench
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize bench demo screenshots deb clean
+.PHONY: all deps build test sanitize bench demo screenshots deb hwtest install-udev clean
 
 all: build
 
@@ -47,6 +47,16 @@ deb: deps $(BUILD)/CMakeCache.txt
 
 screenshots: build
 	tools/screenshots.sh $(BUILD)
+
+# The programs unchanged in a VM with a real kernel, against the twin behind
+# uhid and an ALSA loopback card: tests/hw/*.sh run inside as root.
+hwtest: build
+	tools/hwtest.sh $(BUILD)
+
+# The udev rule for the adapter's HID node, for the vendor id in the settings
+# (or VENDOR_ID=0xNNNN); run as root.
+install-udev:
+	tools/install-udev.sh
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)

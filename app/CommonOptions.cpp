@@ -1,5 +1,7 @@
 #include "app/CommonOptions.h"
 
+#include "app/AdapterSettings.h"
+
 #include "platform/AdapterIds.h"
 #include "platform/VirtualAdapterLink.h"
 
@@ -7,8 +9,6 @@
 #include <string_view>
 
 namespace parvane {
-
-namespace {
 
 bool ParseVendorId(const std::string& text, uint16_t& id)
 {
@@ -30,12 +30,14 @@ bool ParseVendorId(const std::string& text, uint16_t& id)
     return true;
 }
 
-} // namespace
-
 bool ParseCommonOptions(int argc, const char* const* argv, CommonOptions& options, std::string& error)
 {
     options = CommonOptions{};
     options.vendorId = kAdapterVendorId;
+    // The settings file's vendor id, unless --vendor-id gives one below.
+    std::string from;
+    if (!ReadVendorIdSetting(SettingsFiles(), options.vendorId, from, error) && !error.empty())
+        return false;
     constexpr std::string_view kVirtual = "--virtual-adapter";
     constexpr std::string_view kVendor = "--vendor-id";
     for (int i = 0; i < argc; ++i) {

@@ -17,12 +17,16 @@ namespace parvane {
 inline constexpr const char* kDefaultVirtualAdapterPreset = "cn";
 
 struct CommonOptions {
-    uint16_t vendorId = 0;                     // the built-in one unless given
+    uint16_t vendorId = 0;                     // the settings file's or the built-in one unless given
     std::optional<std::string> virtualAdapter; // preset name or scenario path
     std::vector<std::string> rest;             // arguments not consumed, in order (program name first)
 };
 
-// Parses argv. False with a message in error on a malformed option.
+// A USB vendor id: decimal or 0x hexadecimal, 1 to 0xFFFF.
+bool ParseVendorId(const std::string& text, uint16_t& id);
+
+// Parses argv; the vendor id defaults to the settings file's
+// (app/AdapterSettings.h), else the built-in one. False with a message in error on a malformed option.
 bool ParseCommonOptions(int argc, const char* const* argv, CommonOptions& options, std::string& error);
 
 // Makes the chosen virtual adapter the process's (PARVANE_VIRTUAL_ADAPTER)

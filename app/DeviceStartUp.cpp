@@ -5,7 +5,9 @@
 #include "i18n/AudioDeviceName.h"
 #include "i18n/UnicodeText.h"
 #include "platform/AdapterIds.h"
+#include "platform/AdapterNodes.h"
 #include "platform/DebugPrint.h"
+#include "platform/VirtualAdapterLink.h"
 
 namespace parvane {
 
@@ -42,6 +44,13 @@ std::string ModelNameCellsToText(const uint16_t* cells, int count)
     return text::Utf16ToUtf8(units.data(), units.size());
 }
 
+std::string AdapterAccessProblemFor(uint16_t vendorId)
+{
+    if (VirtualAdapterChosen())
+        return {};
+    return AdapterAccessProblem(FindAdapterNodes(vendorId, kAdapterProductIds));
+}
+
 DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requester, uint16_t vendorId,
                                   const std::function<void(uint32_t)>& sleep, std::string& modelName)
 {
@@ -52,8 +61,14 @@ DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requeste
     device.LoadDlls();
     device.StartThread();
 
-    if (!device.OpenFirstAdapter(kAdapterProductIds))
+    if (!device.OpenFirstAdapter(kAdapterProductIds)) {
+        // Present but out of reach is not absent: the trace says where and
+        // how to get at it.
+        const std::string access = AdapterAccessProblemFor(vendorId);
+        if (!access.empty())
+            DebugPrint("%s", access.c_str());
         return DeviceStartUpResult::HardwareNotFound;
+    }
 
     if (!device.InitializeDaa())
         return DeviceStartUpResult::PortInitFailed;

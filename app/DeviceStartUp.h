@@ -50,6 +50,11 @@ std::string ModelNameCellsToText(const uint16_t* cells, int count);
 // rings (may be null); `sleep` waits between model-name reads. On Ready,
 // modelName holds the supported model name found, and it has become the
 // AudioDeviceName that picks the audio devices and fills "[ProductName]".
+// For an adapter that is present but whose node cannot be opened: the node,
+// the reason and the fix in one line; empty otherwise (and on the virtual
+// adapter). StartUpDevice writes it to the trace when no adapter opens.
+std::string AdapterAccessProblemFor(uint16_t vendorId);
+
 DeviceStartUpResult StartUpDevice(CDeviceOper& device, AnswerRequester* requester, uint16_t vendorId,
                                   const std::function<void(uint32_t)>& sleep, std::string& modelName);
 

@@ -32,6 +32,8 @@ int RunCli(int argc, const char* const* argv)
     switch (arguments.command) {
     case Command::Info:
         return RunInfoCommand(arguments, console);
+    case Command::Probe:
+        return RunProbeCommand(arguments, console);
     case Command::Analyze:
         return RunAnalyzeCommand(arguments, console);
     case Command::Verify:

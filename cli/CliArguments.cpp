@@ -24,6 +24,7 @@ const std::map<Command, std::vector<std::string>>& CommandOptions()
         {Command::Learn, {"--buffer", "--format", "--wait", "--plot"}},
         {Command::File, {"--buffer", "--format", "--freq1", "--freq2", "--on", "--off", "--cadence", "--plot"}},
         {Command::Info, {}},
+        {Command::Probe, {}},
         {Command::Help, {}},
     };
     return options;
@@ -34,7 +35,7 @@ std::optional<Command> CommandNamed(const std::string& name)
     static const std::map<std::string, Command> commands = {
         {"analyze", Command::Analyze}, {"verify", Command::Verify}, {"period", Command::Period},
         {"learn", Command::Learn},     {"file", Command::File},     {"info", Command::Info},
-        {"help", Command::Help},
+        {"probe", Command::Probe},    {"help", Command::Help},
     };
     const auto it = commands.find(name);
     return it == commands.end() ? std::nullopt : std::optional<Command>(it->second);
@@ -312,6 +313,8 @@ std::string UsageText()
            "      analyse a recording (any format libsndfile reads), no adapter needed\n"
            "  info\n"
            "      the adapter's ids, model name and serial number\n"
+           "  probe\n"
+           "      find the adapter's vendor id: try every HID device with its product ids\n"
            "\n"
            "  --format F: the notation of the tone printed, tone-list (busy = 450/350,0/350, the default),\n"
            "  busypattern (busydetect, busycount, busypattern) or teletone (%(350,350,450))\n"

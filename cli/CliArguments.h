@@ -34,7 +34,7 @@ enum ExitCode : int {
     kExitNoTone = 4,
 };
 
-enum class Command { Analyze, Verify, Period, Learn, File, Info, Help };
+enum class Command { Analyze, Verify, Period, Learn, File, Info, Probe, Help };
 
 struct CliArguments {
     Command command = Command::Help;

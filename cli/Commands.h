@@ -10,6 +10,7 @@ class Console;
 
 int RunFileCommand(const CliArguments& arguments, Console& console);
 int RunInfoCommand(const CliArguments& arguments, Console& console);
+int RunProbeCommand(const CliArguments& arguments, Console& console);
 int RunAnalyzeCommand(const CliArguments& arguments, Console& console);
 int RunVerifyCommand(const CliArguments& arguments, Console& console);
 int RunPeriodCommand(const CliArguments& arguments, Console& console);

@@ -63,6 +63,10 @@ bool RunFailed(LineSession::RunOutcome outcome, const CliArguments& arguments, C
         code = kExitFailed;
         return true;
     }
+    if (outcome == LineSession::RunOutcome::Unplugged) {
+        code = kExitNoAdapter;
+        return true;
+    }
     if (outcome == LineSession::RunOutcome::Refused) {
         code = kExitUsage;
         return true;

@@ -4,6 +4,7 @@
 #include "cli/AnalysisReport.h"
 #include "cli/CliArguments.h"
 #include "cli/Console.h"
+#include "platform/DebugPrint.h"
 #include "platform/Tick.h"
 
 #include <algorithm>
@@ -54,6 +55,13 @@ int LineSession::Open(uint16_t vendorId)
     m_opened = true;
     if (result != DeviceStartUpResult::Ready) {
         m_console.Error(DeviceStartUpFailureText(result));
+        // Present but out of reach is not the same as absent: say where it
+        // is and how to get at it.
+        if (result == DeviceStartUpResult::HardwareNotFound) {
+            const std::string access = AdapterAccessProblemFor(vendorId);
+            if (!access.empty())
+                m_console.Error(access);
+        }
         return kExitNoAdapter;
     }
     return kExitDone;
@@ -216,10 +224,8 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
     m_panel.onStatus = nullptr;
     m_loop.RunFor(0); // print what the worker posted last
     m_console.EndProgress();
-    if (!failure.empty()) {
-        m_console.Error(failure);
-        return RunOutcome::Failed;
-    }
+    if (!failure.empty())
+        return EndFailed(failure);
     return finished ? RunOutcome::Finished : RunOutcome::Elapsed;
 }
 
@@ -230,8 +236,13 @@ LineSession::RunOutcome LineSession::EndUnanswered()
     m_console.EndProgress();
     if (failure.empty())
         return RunOutcome::NoCall;
+    return EndFailed(failure);
+}
+
+LineSession::RunOutcome LineSession::EndFailed(const std::string& failure)
+{
     m_console.Error(failure);
-    return RunOutcome::Failed;
+    return m_device.m_bAdapterPresent == 0 ? RunOutcome::Unplugged : RunOutcome::Failed;
 }
 
 } // namespace parvane::cli

@@ -68,7 +68,8 @@ public:
         Elapsed,  // answeredMs passed
         NoCall,   // nothing was answered within waitMs
         Refused,  // the run control refused to start (its message was shown)
-        Failed,   // the run could not go on (the reason was shown)
+        Failed,    // the run could not go on (the reason was shown)
+        Unplugged, // the adapter went away during the run (the reason was shown)
     };
     RunOutcome Run(const RunOptions& options);
 
@@ -100,6 +101,9 @@ private:
     // Ends a run that was not answered: NoCall, or Failed with its reason.
     RunOutcome EndUnanswered();
     void ShowProgress(const std::string& text);
+    // The run ended by `failure` (shown here): Unplugged when the device
+    // object found the adapter gone, else Failed.
+    RunOutcome EndFailed(const std::string& failure);
 
     Console& m_console;
     CDeviceOper m_device;

@@ -8,6 +8,9 @@
 
 #include <hidapi.h>
 
+#include <cerrno>
+#include <cstring>
+
 DeviceClock DeviceClock::System()
 {
     return DeviceClock{&parvane::GetTickCount32, &parvane::SleepMs};
@@ -89,9 +92,13 @@ bool CDeviceOper::FindHidDevice(uint16_t vendorId, uint16_t productId)
     bool found = false;
     hid_device_info* devices = hid_enumerate(vendorId, productId);
     for (hid_device_info* info = devices; info != nullptr && !found; info = info->next) {
+        errno = 0;
         hid_device* device = hid_open_path(info->path);
-        if (device == nullptr)
+        if (device == nullptr) {
+            DebugPrint("FindHidDevice: cannot open %s (%s): install the udev rule (make install-udev) and replug",
+                       info->path, errno != 0 ? std::strerror(errno) : "refused");
             continue;
+        }
         hid_close(device);
         found = info->vendor_id == vendorId && info->product_id == productId;
     }

@@ -15,9 +15,11 @@ namespace fxo {
 class HidDevice {
 public:
     virtual ~HidDevice() = default;
-    // Feature reports; byte 0 is the report ID and the length counts it. An
-    // exchange that moves fewer bytes than asked fails. On failure error
-    // holds an errno value (never 0).
+    // Feature reports; byte 0 is the report ID and the length counts it. A
+    // send that moves fewer bytes than asked fails; a fetch fails when it
+    // brings fewer than the bytes the library reads (hidraw: the report id
+    // and bytes 1 to 6), the rest of the buffer left as it was. On failure
+    // error holds an errno value (never 0).
     virtual bool SendFeature(const uint8_t* report, size_t length, int& error) = 0;
     virtual bool GetFeature(uint8_t* report, size_t length, int& error) = 0;
     // A number naming the open device in log lines.

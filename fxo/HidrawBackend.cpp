@@ -1,16 +1,28 @@
 // Real adapters through hidapi's hidraw backend.
 #include "fxo/HidTransport.h"
 
+#include "platform/AdapterNodes.h"
 #include "platform/DebugPrint.h"
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cwchar>
 
 namespace fxo {
 
 namespace {
+
+// Of a fetched reply the library reads the report id and bytes 1 to 6 (the
+// register value, the serial number). usbhid hands over what the adapter
+// sent with the report id in front, so an adapter replying a byte short
+// gives 8 bytes: still a good reply, the rest stays as zeroed by the caller.
+// A longer reply never reaches us, the kernel cuts it to the buffer.
+constexpr size_t kReplyBytesUsed = 7;
+// The adapter's feature report after its report id.
+constexpr size_t kReportDataBytes = 8;
 
 std::string Narrow(const wchar_t* text)
 {
@@ -42,15 +54,15 @@ public:
     {
         errno = 0;
         const int got = hid_get_feature_report(m_device, report, length);
-        return Check(got, length, "get", error);
+        return Check(got, std::min(length, kReplyBytesUsed), "get", error);
     }
 
     uint32_t Handle() const override { return m_handle; }
 
 private:
-    bool Check(int moved, size_t length, const char* what, int& error)
+    bool Check(int moved, size_t needed, const char* what, int& error)
     {
-        if (moved >= 0 && static_cast<size_t>(moved) >= length)
+        if (moved >= 0 && static_cast<size_t>(moved) >= needed)
             return true;
         error = moved < 0 && errno != 0 ? errno : EIO;
         // The device's error text belongs to this handle: take it now.
@@ -81,9 +93,22 @@ public:
         for (hid_device_info* info = devices; info != nullptr && !opened; info = info->next) {
             if (info->vendor_id != vendorId || info->product_id != productId || info->path == nullptr)
                 continue;
+            // Of a composite device only the interface with the adapter's
+            // 8-byte feature report will do; a descriptor that cannot be
+            // read does not rule a node out.
+            const std::vector<uint8_t> descriptor = parvane::HidrawReportDescriptor(info->path);
+            if (!descriptor.empty() && !parvane::DescriptorHasFeatureReport(descriptor, kReportDataBytes)) {
+                DebugPrint("FXO: %s has no feature report of the adapter: another interface", info->path);
+                continue;
+            }
+            errno = 0;
             hid_device* device = hid_open_path(info->path);
-            if (device == nullptr)
-                continue; // a device we may not open never matches
+            if (device == nullptr) {
+                // A device we may not open never matches; say which and why.
+                DebugPrint("FXO: cannot open %s (%s): install the udev rule (make install-udev) and replug",
+                           info->path, errno != 0 ? std::strerror(errno) : "refused");
+                continue;
+            }
             path = info->path;
             opened = std::make_unique<HidrawDevice>(device, ++m_handles);
         }

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -488,6 +489,46 @@ TEST(RunControlPieces, CommonOptions)
     }
     const char* missing[] = {"parvane", "--vendor-id"};
     EXPECT_FALSE(ParseCommonOptions(2, missing, options, error));
+}
+
+TEST(RunControlPieces, VendorIdComesFromTheOptionThenTheUsersThenTheSystemsSettings)
+{
+    char pattern[] = "/tmp/parvane-settings-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    const std::string user = root + "/user", system = root + "/system";
+    std::filesystem::create_directories(user + "/parvane");
+    std::filesystem::create_directories(system + "/parvane");
+    setenv("XDG_CONFIG_HOME", user.c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (root + "/none:" + system).c_str(), 1);
+    const auto write = [](const std::string& dir, const std::string& text) {
+        std::ofstream(dir + "/parvane/parvane.conf") << text;
+    };
+    CommonOptions options;
+    std::string error;
+    const char* plain[] = {"parvane-cli", "info"};
+    const char* given[] = {"parvane-cli", "info", "--vendor-id", "0x0abc"};
+
+    write(system, "# installed with the program\n[adapter]\nvendor_id = 0x2345\n");
+    ASSERT_TRUE(ParseCommonOptions(2, plain, options, error)) << error;
+    EXPECT_EQ(options.vendorId, 0x2345);
+    write(user, "[adapter]\nvendor_id = 4661 ; found with probe\n");
+    ASSERT_TRUE(ParseCommonOptions(2, plain, options, error)) << error;
+    EXPECT_EQ(options.vendorId, 4661);
+    ASSERT_TRUE(ParseCommonOptions(4, given, options, error)) << error;
+    EXPECT_EQ(options.vendorId, 0x0ABC);
+
+    // A bad file is named with its line, not silently passed over.
+    write(user, "[adapter]\n\nvendor_id = 0x1ffff\n");
+    EXPECT_FALSE(ParseCommonOptions(2, plain, options, error));
+    EXPECT_NE(error.find(user + "/parvane/parvane.conf, line 3"), std::string::npos) << error;
+    write(user, "[adapter]\nvendor = 0x1234\n");
+    EXPECT_FALSE(ParseCommonOptions(2, plain, options, error));
+    EXPECT_NE(error.find("unknown setting"), std::string::npos) << error;
+
+    std::filesystem::remove_all(root);
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_CONFIG_DIRS");
+    ASSERT_TRUE(ParseCommonOptions(2, plain, options, error)) << error;
 }
 
 TEST(EventLoopTest, TimersFireOnTheLoopThreadOnceAndCanBeKilledOrRearmed)

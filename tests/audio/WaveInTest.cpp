@@ -66,6 +66,20 @@ TEST(DeviceSearch, EmptyListNoMatchAndFirstMatch)
     EXPECT_EQ(FindDeviceByNameIn({"tarnbox usb"}, "Tarnbox"), -1);
 }
 
+TEST(DeviceSearch, FindsTheAdaptersCardAmongAlsaNames)
+{
+    // PortAudio's ALSA names: snd-usb-audio calls a card after the USB
+    // product string, "<product>: USB Audio (hw:N,0)".
+    const std::vector<std::string> names = {"HDA Intel PCH: ALC892 Analog (hw:0,0)",
+                                            "HDA Intel PCH: ALC892 Digital (hw:0,1)",
+                                            "Quillbox: USB Audio (hw:1,0)",
+                                            "Tarnbox: USB Audio (hw:2,0)",
+                                            "sysdefault", "default", "dmix"};
+    EXPECT_EQ(FindDeviceByNameIn(names, "Tarnbox"), 3);
+    EXPECT_EQ(FindDeviceByNameIn(names, "Quillbox"), 2);
+    EXPECT_EQ(FindDeviceByNameIn(names, "DuoTarnbox"), -1);
+}
+
 TEST(DeviceSearch, CombinedListsSpanBackends)
 {
     FakeAudioBackend first, second;

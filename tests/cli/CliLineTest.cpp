@@ -113,7 +113,7 @@ TEST(CliLine, ASilentLineHasNoTone)
 }
 
 // The adapter pulled out 1.5 s after each mode's answer: the reason on
-// stderr, exit 1, and no verdict.
+// stderr, exit 3 (no adapter), and no verdict.
 TEST(CliLine, UnplugMidRunEndsEachModeWithItsReason)
 {
     const std::string directory = TemporaryDirectory();
@@ -130,7 +130,7 @@ TEST(CliLine, UnplugMidRunEndsEachModeWithItsReason)
         running.push_back(StartCli(command));
     for (size_t i = 0; i < running.size(); ++i) {
         const CliResult result = FinishCli(running[i]);
-        EXPECT_EQ(result.exitCode, 1) << commands[i][0] << "\n" << result.err;
+        EXPECT_EQ(result.exitCode, 3) << commands[i][0] << "\n" << result.err;
         EXPECT_NE(result.err.find("The adapter was unplugged"), std::string::npos) << result.err;
         EXPECT_EQ(result.out.find("Busy tone"), std::string::npos) << result.out;
         EXPECT_EQ(result.out.find("{"), std::string::npos) << result.out;
@@ -147,4 +147,26 @@ TEST(CliLine, RefusedDetectionEndsTheRunWithItsReason)
         RunCli({"verify", "--virtual-adapter=cn", "--freq1", "5", "--on", "350", "--off", "350", "--seconds", "30"});
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_NE(result.err.find("the tone-detection library refused to start"), std::string::npos) << result.err;
+}
+
+TEST(CliLine, ProbeFindsTheAdapterUnderAnotherVendorIdAndNamesIt)
+{
+    const std::string directory = TemporaryDirectory();
+    const std::string scenario = directory + "/other-vendor.ini";
+    std::ofstream(scenario) << "[adapter]\nvid = 0x2345\npid = 0x2111\n";
+    const CliResult json = RunCli({"probe", "--virtual-adapter=" + scenario, "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.Json()["vendor_id"], "0x2345");
+    ASSERT_EQ(json.Json()["devices"].size(), 1u);
+    EXPECT_EQ(json.Json()["devices"][0]["product_id"], "0x2111");
+    EXPECT_EQ(json.Json()["devices"][0]["answer"], "adapter");
+
+    const CliResult text = RunCli({"probe", "--virtual-adapter=" + scenario});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("Use --vendor-id 0x2345"), std::string::npos) << text.out;
+    // The built-in vendor id does not reach it; the one probe named does.
+    EXPECT_EQ(RunCli({"info", "--virtual-adapter=" + scenario}).exitCode, 3);
+    EXPECT_EQ(RunCli({"info", "--virtual-adapter=" + scenario, "--vendor-id", "0x2345"}).exitCode, 0);
+    std::remove(scenario.c_str());
+    ::rmdir(directory.c_str());
 }

@@ -1,3 +1,4 @@
+#include "platform/AdapterNodes.h"
 #include "platform/DebugPrint.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/ModuleDir.h"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -60,3 +62,36 @@ TEST(DynamicLibrary, MissingFileAndMissingSymbol)
 }
 
 } // namespace
+
+namespace parvane {
+namespace {
+
+TEST(AdapterNodes, TakesOnlyTheInterfaceWithTheAdaptersFeatureReport)
+{
+    // The adapter: vendor page, 8 x 8-bit feature report, no report id.
+    const std::vector<uint8_t> adapter = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01, 0x15, 0x00, 0x26,
+                                          0xFF, 0x00, 0x75, 0x08, 0x95, 0x08, 0xB1, 0x02, 0xC0};
+    EXPECT_TRUE(DescriptorHasFeatureReport(adapter, 8));
+    EXPECT_FALSE(DescriptorHasFeatureReport(adapter, 9));
+    // Consumer keys: an input report only.
+    const std::vector<uint8_t> keys = {0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x25, 0x01, 0x75,
+                                       0x01, 0x95, 0x08, 0x09, 0xE9, 0x81, 0x02, 0xC0};
+    EXPECT_FALSE(DescriptorHasFeatureReport(keys, 8));
+    // A descriptor cut off inside an item is read up to there, not past it.
+    EXPECT_FALSE(DescriptorHasFeatureReport({0x75, 0x08, 0x96, 0x08}, 8));
+    EXPECT_FALSE(DescriptorHasFeatureReport({0xFE, 0x40}, 8));
+}
+
+TEST(AdapterNodes, NamesANodeThatCannotBeOpenedWithTheFix)
+{
+    EXPECT_EQ(AdapterAccessProblem({}), "");
+    EXPECT_EQ(AdapterAccessProblem({{"/dev/hidraw3", 0x1234, 0x0110, 0}}), "");
+    const std::string problem = AdapterAccessProblem({{"/dev/hidraw3", 0x1234, 0x2110, EACCES}});
+    EXPECT_NE(problem.find("/dev/hidraw3"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("1234:2110"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("Permission denied"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("make install-udev"), std::string::npos) << problem;
+}
+
+} // namespace
+} // namespace parvane

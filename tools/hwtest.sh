@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# make hwtest: boots Debian's kernel under QEMU with the host's root shared
+# read-only (a tmpfs overlay on top) and runs tests/hw/*.sh inside as root,
+# against the twin presented through uhid and snd-aloop. Usage:
+#   tools/hwtest.sh BUILD_DIR
+# PARVANE_HWTEST_ACCEL=kvm|tcg skips the KVM probe; PARVANE_HWTEST_TIMEOUT
+# (seconds, default 540) bounds the whole run; PARVANE_HWTEST_ONLY=WORD runs
+# only the scripts whose names contain WORD.
+set -euo pipefail
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$checkout/build}" && pwd)
+work="$build/hwtest"
+log="$work/console.log"
+timeout_s=${PARVANE_HWTEST_TIMEOUT:-540}
+mkdir -p "$work"
+
+fail() { echo "hwtest: $*" >&2; exit 1; }
+
+command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 is missing (apt-get install qemu-system-x86)"
+[ -x /bin/busybox ] || fail "/bin/busybox is missing (apt-get install busybox-static)"
+kernel=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -n 1 || true)
+[ -n "$kernel" ] || fail "no kernel in /boot (apt-get install linux-image-amd64)"
+version=${kernel#/boot/vmlinuz-}
+modules=/lib/modules/$version
+[ -d "$modules" ] || fail "$modules is missing for $kernel"
+[ -x "$build/bin/parvane-cli" ] && [ -x "$build/bin/parvane-twin" ] || fail "build $build first (make build)"
+
+# The initramfs: busybox, the init script and the modules that reach 9p.
+root="$work/initramfs"
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,modules}
+cp /bin/busybox "$root/bin/busybox"
+cp "$checkout/tools/hwtest/init" "$root/init"
+for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci \
+              netfs fscache 9pnet 9pnet_virtio 9p overlay; do
+  file=$(find "$modules/kernel" -name "$module.ko" | head -n 1)
+  [ -n "$file" ] && cp "$file" "$root/modules/"
+done
+(cd "$root" && find . | /bin/busybox cpio -o -H newc 2>/dev/null | gzip -1) > "$work/initrd.gz"
+
+qemu=(qemu-system-x86_64 -m 2048 -smp 2 -nographic -no-reboot -kernel "$kernel" -initrd "$work/initrd.gz"
+      -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap -nic none)
+cmdline="console=ttyS0 quiet loglevel=3 panic=-1"
+
+accel=${PARVANE_HWTEST_ACCEL:-}
+if [ -z "$accel" ]; then
+  accel=tcg
+  # KVM only where a probe boot succeeds: on some hosts it fails outright or
+  # hangs silently at boot.
+  if [ -r /dev/kvm ] && [ -w /dev/kvm ] &&
+     { timeout 40 "${qemu[@]}" -enable-kvm -cpu host -append "$cmdline parvane.probe=1" \
+       </dev/null >"$work/probe.log" 2>&1; } 2>/dev/null && grep -q "PARVANE-RIG probe booted" "$work/probe.log"; then
+    accel=kvm
+  fi
+fi
+if [ "$accel" = kvm ]; then
+  qemu+=(-enable-kvm -cpu host)
+else
+  qemu+=(-accel tcg,thread=multi -cpu max)
+fi
+echo "hwtest: booting $kernel ($accel), console in $log"
+status=0
+timeout "$timeout_s" "${qemu[@]}" -append "$cmdline parvane.checkout=$checkout parvane.build=$build parvane.only=${PARVANE_HWTEST_ONLY:-}" \
+  </dev/null >"$log" 2>&1 || status=$?
+tr -d '\r' < "$log" > "$log.txt" && mv "$log.txt" "$log"
+
+passed=0; failed=0; skipped=0
+while IFS= read -r line; do
+  result=${line#PARVANE-HW-RESULT }
+  echo "$result"
+  case "$result" in
+    passed*) passed=$((passed + 1)) ;;
+    skipped*) skipped=$((skipped + 1)) ;;
+    *) failed=$((failed + 1))
+       name=$(echo "$result" | awk '{print $2}')
+       echo "---- output of $name ----"
+       sed -n "/^PARVANE-HW-BEGIN $name\$/,/^PARVANE-HW-END $name\$/p" "$log" | sed '1d;$d' | tail -n 60
+       echo "----" ;;
+  esac
+done < <(grep '^PARVANE-HW-RESULT ' "$log" || true)
+
+summary="$passed passed, $failed failed"
+[ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
+if ! grep -q '^PARVANE-HW-DONE' "$log"; then
+  echo "hwtest: the guest did not finish (exit $status$([ "$status" = 124 ] && echo ", timed out after ${timeout_s}s")); last console lines:"
+  tail -n 40 "$log"
+  echo "$summary"
+  exit 1
+fi
+echo "$summary"
+[ "$failed" -eq 0 ]

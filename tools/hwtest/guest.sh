@@ -1,0 +1,28 @@
+#!/bin/sh
+# Inside the VM, as root, in the checkout: loads the modules the twin needs
+# and runs every executable tests/hw/*.sh in name order. One result line per
+# script for the host side of the rig, each script's output framed by
+# markers so the host can show it on failure.
+echo
+modprobe uhid
+modprobe hid-generic
+modprobe snd-aloop
+for script in tests/hw/*.sh; do
+  [ -x "$script" ] || continue
+  name=$(basename "$script")
+  [ "$name" = lib.sh ] && continue
+  case "$name" in *"$HW_ONLY"*) ;; *) continue ;; esac
+  echo "PARVANE-HW-BEGIN $name"
+  out=/tmp/hw-$name.out
+  timeout 300 "$script" >"$out" 2>&1
+  code=$?
+  cat "$out"
+  echo "PARVANE-HW-END $name"
+  case $code in
+    0) echo "PARVANE-HW-RESULT passed $name" ;;
+    77) echo "PARVANE-HW-RESULT skipped $name: $(tail -n 1 "$out")" ;;
+    124) echo "PARVANE-HW-RESULT failed $name (timed out after 300 s)" ;;
+    *) echo "PARVANE-HW-RESULT failed $name (exit $code)" ;;
+  esac
+done
+echo "PARVANE-HW-DONE"

@@ -127,8 +127,10 @@ TEST(DeviceOper, ThreadWatchesTheLine)
     ASSERT_EQ(device.InitializeDaa(), 1);
     EXPECT_EQ(device.StartThread(), 1);
 
+    // Well past the 300 ms that confirm a burst, so that a loaded machine
+    // that wakes the watch late still sees one.
     fxo.SetRing(true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
     fxo.SetRing(false);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (requester.m_requests == 0 && std::chrono::steady_clock::now() < end)

@@ -49,10 +49,65 @@ void CDeviceATABase::WriteNullLine(const char* traceName) const
     DebugPrint("%s = NULL", traceName);
 }
 
+void CDeviceATABase::WriteRefusedLine(const char* traceName) const
+{
+    // Only ZorvLoad passes no name (it writes no NULL line).
+    DebugPrint("The device is closing: %s is not called (index=%d)", traceName != nullptr ? traceName : "m_pZorvLoadExp",
+               m_nPortIndex);
+}
+
+void CDeviceATABase::BeginTeardown()
+{
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    m_bTearingDown = true;
+}
+
+bool CDeviceATABase::AbandonCaller(std::thread::id caller)
+{
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (caller == std::thread::id() || m_callingThread != caller)
+        return false;
+    m_abandonedThread = caller;
+    return true;
+}
+
+bool CDeviceATABase::EnterCall(const char* traceName)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (!m_bTearingDown) {
+            m_callingThread = std::this_thread::get_id();
+            return true;
+        }
+    }
+    WriteRefusedLine(traceName);
+    return false;
+}
+
+void CDeviceATABase::LeaveCall()
+{
+    std::unique_lock<std::mutex> lock(m_stateLock);
+    m_callingThread = std::thread::id();
+    if (m_abandonedThread != std::this_thread::get_id())
+        return;
+    // The code that called us may be gone: going back into it could run
+    // freed code or touch freed memory. Stay here instead, for good.
+    DebugPrint("The device thread came back from the FXO library after its device was closed; it stays parked "
+               "(index=%d)",
+               m_nPortIndex);
+    m_parked.wait(lock, [] { return false; });
+}
+
 template <typename Fn, typename R, typename Call>
 R CDeviceATABase::Guarded(const std::atomic<Fn>& member, const char* traceName, R fallback, bool testInsideLock,
                           Call&& call)
 {
+    // Closing: refused before waiting for the call lock, which a thread stuck
+    // in the library may hold.
+    if (m_bTearingDown.load()) {
+        WriteRefusedLine(traceName);
+        return fallback;
+    }
     if (!testInsideLock && member.load() == nullptr) {
         if (traceName != nullptr)
             WriteNullLine(traceName);
@@ -66,7 +121,11 @@ R CDeviceATABase::Guarded(const std::atomic<Fn>& member, const char* traceName, 
             WriteNullLine(traceName);
         return fallback;
     }
-    return call(entry);
+    if (!EnterCall(traceName))
+        return fallback;
+    const R result = call(entry);
+    LeaveCall();
+    return result;
 }
 
 // ---- loading ----------------------------------------------------------------

@@ -15,9 +15,11 @@
 #include "platform/DynamicLibrary.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 // The FXO library's entry points in the form the wrappers call them.
 using ZorvLoadFn = uint8_t (*)(int vendorId, int productId);
@@ -66,6 +68,19 @@ public:
     // entry points, so that a wrapper called afterwards is refused with its
     // trace line instead of jumping into freed code.
     void UnloadDlls();
+
+    // ---- closing ------------------------------------------------------------
+    // From now on every FXO wrapper answers its failure value with one trace
+    // line instead of calling the library; a call already inside it goes on.
+    void BeginTeardown();
+    bool TearingDown() const { return m_bTearingDown.load(); }
+    // Gives up on a thread still inside an FXO call: true when `caller` is
+    // inside one now. Coming back from it, that thread parks for good in the
+    // binding and never returns into its caller's code, so whatever that
+    // code uses may go away; the binding itself and the library must stay.
+    // False when `caller` is not inside the library (it then runs the
+    // program's own code, which ends by itself).
+    bool AbandonCaller(std::thread::id caller);
 
     // ---- FXO wrappers -----------------------------------------------------
     // Results named "TRUE" below are 1 only when the library returned exactly
@@ -135,8 +150,20 @@ private:
     template <typename Fn, typename R, typename Call>
     R Guarded(const std::atomic<Fn>& member, const char* traceName, R fallback, bool testInsideLock, Call&& call);
     void WriteNullLine(const char* traceName) const;
+    // Around each call into the FXO library, under the call lock: Enter
+    // registers the calling thread (false when closing: do not call); Leave
+    // clears it, or parks the thread when it was given up on meanwhile.
+    bool EnterCall(const char* traceName);
+    void LeaveCall();
+    void WriteRefusedLine(const char* traceName) const;
 
     std::mutex m_callLock;
+    // Closing: the thread inside the library and the one given up on.
+    std::atomic<bool> m_bTearingDown{false};
+    std::mutex m_stateLock;
+    std::condition_variable m_parked; // never signalled
+    std::thread::id m_callingThread;
+    std::thread::id m_abandonedThread;
     parvane::DynamicLibrary m_fxoLibrary;
     parvane::DynamicLibrary m_busyToneLibrary;
 

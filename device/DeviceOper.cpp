@@ -26,10 +26,27 @@ CDeviceOper::CDeviceOper(DeviceClock clock)
 
 CDeviceOper::~CDeviceOper()
 {
+    // No new call into the library: a worker's pass runs out quickly.
+    m_pDeviceATA->BeginTeardown();
     StopThread();
     // The FXO library must not be freed under a worker that outlived the stop
     // bound (stuck in a slow USB transfer): it would return into freed code.
-    WaitForWorkerExit();
+    if (!WaitForWorkerExit(m_dwWorkerExitWaitMs)) {
+        const long index = m_nPortIndex;
+        if (m_pDeviceATA->AbandonCaller(LingeringWorker())) {
+            DebugPrint("The device thread is still inside the FXO library after %u ms; it is left there, and the "
+                       "library stays loaded for it (index=%ld)",
+                       static_cast<unsigned>(kStopWaitMs + m_dwWorkerExitWaitMs), index);
+            AbandonWorker();
+            // Deliberately never freed: the parked thread holds these locks.
+            static_cast<void>(m_pDeviceATA.release());
+            static_cast<void>(m_pDeviceLock.release());
+            return;
+        }
+        // Outside the library the worker runs only its own short steps.
+        DebugPrint("The device thread is still busy; waiting for it (index=%ld)", index);
+        WaitForWorkerExit();
+    }
     Sleep(500);
     m_pDeviceATA->UnloadDlls();
     m_pDeviceATA.reset();
@@ -148,6 +165,8 @@ int CDeviceOper::InitializeDaa()
             ready = true;
         } else {
             DebugPrint("Error: Port%ld FupInitDaa failed ,retry initial", static_cast<long>(m_nPortIndex) + 1);
+            if (binding.TearingDown())
+                break; // the device is closing: no retry to wait for
             Sleep(5000);
         }
     }
@@ -183,7 +202,7 @@ int CDeviceOper::Stop()
 
 void CDeviceOper::ResetHardware()
 {
-    std::lock_guard<std::mutex> lock(m_deviceLock);
+    std::lock_guard<std::mutex> lock(*m_pDeviceLock);
     CDeviceATABase& binding = *m_pDeviceATA;
     binding.SlicStopBusyTone();
     binding.SlicStopDialTone();
@@ -214,7 +233,7 @@ void CDeviceOper::WatchLine()
         return;
     UpdateLed();
     {
-        std::lock_guard<std::mutex> lock(m_deviceLock);
+        std::lock_guard<std::mutex> lock(*m_pDeviceLock);
         TrackRingInput();
     }
     ReportRing();
@@ -232,7 +251,7 @@ void CDeviceOper::CheckPresence()
         m_bAdapterPresent = 0;
         m_bDaaReady = 0;
         {
-            std::lock_guard<std::mutex> lock(m_deviceLock);
+            std::lock_guard<std::mutex> lock(*m_pDeviceLock);
             m_bPstnRing = 0;
             m_bPstnRingReported = 0;
             m_dwRingOnTickCount = 0;

@@ -67,7 +67,18 @@ public:
     // The clock may be given only here: the device thread reads it.
     explicit CDeviceOper(DeviceClock clock = DeviceClock::System());
     // Stops the thread, waits 500 ms, frees the FXO library and the binding.
+    // From its start the binding calls the library no more, so a worker's
+    // pass ends once its current library call returns; the worker is waited
+    // for at most kWorkerExitWaitMs after the thread's own stop bound. A
+    // worker still inside the library then is left parked in the binding
+    // (see CDeviceATABase::AbandonCaller), which is kept, with the library
+    // loaded, for the rest of the process.
     ~CDeviceOper() override;
+    // Longer than the kernel lets one report exchange with the adapter take
+    // (about 5 s), so a worker inside one slow exchange is still waited for.
+    static constexpr uint32_t kWorkerExitWaitMs = 6000;
+    // Tests shorten that wait.
+    void SetWorkerExitWaitForTest(uint32_t milliseconds) { m_dwWorkerExitWaitMs = milliseconds; }
 
     // Writes "InitiVariable run" and clears m_bDaaReady.
     void InitiVariable();
@@ -151,10 +162,12 @@ private:
 
     const DeviceClock m_clock;
     std::unique_ptr<CDeviceATABase> m_pDeviceATA;
-    std::mutex m_deviceLock;
+    // On the heap: a worker left inside the library may hold it for good.
+    std::unique_ptr<std::mutex> m_pDeviceLock = std::make_unique<std::mutex>();
     std::atomic<AnswerRequester*> m_pAnswerRequester{nullptr};
     // An adapter has been found and opened: from then on the line watch
     // follows its presence.
     std::atomic<bool> m_bWatchPresence{false};
     uint32_t m_dwPresenceCheckTickCount = 0;
+    uint32_t m_dwWorkerExitWaitMs = kWorkerExitWaitMs;
 };

@@ -6,7 +6,10 @@
 // every FXO call: a missing entry point is reported with a trace line
 // ("m_p<Name>Exp = NULL") and never called, the wrapper then answering a fixed
 // default; and one call lock per port keeps two threads from being inside the
-// FXO library at once. The call lock is always the innermost lock.
+// FXO library at once. The call lock is always the innermost lock. A call
+// that does not get the lock within kStuckCallMs (the library has not come
+// back from another call for that long) is refused with a trace line, and so
+// is every call after it until that call has come back.
 //
 // The nine tone-detection entry points have no wrappers: the verification
 // worker calls them directly, without the call lock.
@@ -82,6 +85,15 @@ public:
     // program's own code, which ends by itself).
     bool AbandonCaller(std::thread::id caller);
 
+    // Longer than the kernel lets one report exchange with the adapter take
+    // (about 5 s): a call holding the library longer is taken as stuck.
+    static constexpr uint32_t kStuckCallMs = 6000;
+    // True while a call has been in the library longer than kStuckCallMs
+    // (found so by a caller that waited for it).
+    bool CallStuck();
+    // Tests shorten it.
+    void SetStuckCallWaitForTest(uint32_t milliseconds) { m_dwStuckCallMs = milliseconds; }
+
     // ---- FXO wrappers -----------------------------------------------------
     // Results named "TRUE" below are 1 only when the library returned exactly
     // 1 (any other value, 2 included, gives 0).
@@ -156,8 +168,13 @@ private:
     bool EnterCall(const char* traceName);
     void LeaveCall();
     void WriteRefusedLine(const char* traceName) const;
+    // Takes the call lock, waiting at most kStuckCallMs; false (with its
+    // trace line) when the library is stuck in another call.
+    bool TakeCallLock(std::unique_lock<std::timed_mutex>& lock, const char* traceName);
 
-    std::mutex m_callLock;
+    std::timed_mutex m_callLock;
+    std::atomic<uint32_t> m_dwStuckCallMs{kStuckCallMs};
+    bool m_bCallStuck = false; // under m_stateLock
     // Closing: the thread inside the library and the one given up on.
     std::atomic<bool> m_bTearingDown{false};
     std::mutex m_stateLock;

@@ -8,6 +8,8 @@
 
 #include <hidapi.h>
 
+#include <chrono>
+
 DeviceClock DeviceClock::System()
 {
     return DeviceClock{&parvane::GetTickCount32, &parvane::SleepMs};
@@ -31,12 +33,13 @@ CDeviceOper::~CDeviceOper()
     StopThread();
     // The FXO library must not be freed under a worker that outlived the stop
     // bound (stuck in a slow USB transfer): it would return into freed code.
-    if (!WaitForWorkerExit(m_dwWorkerExitWaitMs)) {
+    // A call already found stuck is not waited for again.
+    if (!WaitForWorkerExit(m_pDeviceATA->CallStuck() ? 0 : m_dwWorkerExitWaitMs)) {
         const long index = m_nPortIndex;
         if (m_pDeviceATA->AbandonCaller(LingeringWorker())) {
-            DebugPrint("The device thread is still inside the FXO library after %u ms; it is left there, and the "
-                       "library stays loaded for it (index=%ld)",
-                       static_cast<unsigned>(kStopWaitMs + m_dwWorkerExitWaitMs), index);
+            DebugPrint("The device thread is still inside the FXO library; it is left there, and the library stays "
+                       "loaded for it (index=%ld)",
+                       index);
             AbandonWorker();
             // Deliberately never freed: the parked thread holds these locks.
             static_cast<void>(m_pDeviceATA.release());
@@ -202,8 +205,17 @@ int CDeviceOper::Stop()
 
 void CDeviceOper::ResetHardware()
 {
-    std::lock_guard<std::mutex> lock(*m_pDeviceLock);
     CDeviceATABase& binding = *m_pDeviceATA;
+    // The line watch holds the device lock around its library call; stuck
+    // there, it would hold it for good.
+    std::unique_lock<std::timed_mutex> lock(*m_pDeviceLock, std::defer_lock);
+    if (!lock.try_lock() &&
+        (binding.CallStuck() || !lock.try_lock_for(std::chrono::milliseconds(m_dwWorkerExitWaitMs)))) {
+        DebugPrint("ResetHardware: the device thread is stuck in the FXO library; the adapter is not reset "
+                   "(index=%ld)",
+                   static_cast<long>(m_nPortIndex));
+        return;
+    }
     binding.SlicStopBusyTone();
     binding.SlicStopDialTone();
     binding.SlicStopRing();
@@ -233,7 +245,7 @@ void CDeviceOper::WatchLine()
         return;
     UpdateLed();
     {
-        std::lock_guard<std::mutex> lock(*m_pDeviceLock);
+        std::lock_guard<std::timed_mutex> lock(*m_pDeviceLock);
         TrackRingInput();
     }
     ReportRing();
@@ -251,7 +263,7 @@ void CDeviceOper::CheckPresence()
         m_bAdapterPresent = 0;
         m_bDaaReady = 0;
         {
-            std::lock_guard<std::mutex> lock(*m_pDeviceLock);
+            std::lock_guard<std::timed_mutex> lock(*m_pDeviceLock);
             m_bPstnRing = 0;
             m_bPstnRingReported = 0;
             m_dwRingOnTickCount = 0;

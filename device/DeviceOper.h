@@ -74,11 +74,14 @@ public:
     // (see CDeviceATABase::AbandonCaller), which is kept, with the library
     // loaded, for the rest of the process.
     ~CDeviceOper() override;
-    // Longer than the kernel lets one report exchange with the adapter take
-    // (about 5 s), so a worker inside one slow exchange is still waited for.
-    static constexpr uint32_t kWorkerExitWaitMs = 6000;
-    // Tests shorten that wait.
-    void SetWorkerExitWaitForTest(uint32_t milliseconds) { m_dwWorkerExitWaitMs = milliseconds; }
+    // As long as the binding waits for a call in the library to come back.
+    static constexpr uint32_t kWorkerExitWaitMs = CDeviceATABase::kStuckCallMs;
+    // Tests shorten that wait and the binding's.
+    void SetStuckCallWaitForTest(uint32_t milliseconds)
+    {
+        m_dwWorkerExitWaitMs = milliseconds;
+        m_pDeviceATA->SetStuckCallWaitForTest(milliseconds);
+    }
 
     // Writes "InitiVariable run" and clears m_bDaaReady.
     void InitiVariable();
@@ -101,7 +104,9 @@ public:
     // Stops the thread, switches the LED off (mode 0). Returns StopThread's
     // result (0 when the thread was not running).
     int Stop();
-    // Resets the adapter controller at exit, under the device lock.
+    // Resets the adapter controller at exit, under the device lock (not at
+    // all, with a trace line, while the line watch is stuck in the library
+    // holding it).
     void ResetHardware();
 
     // Sets the port index here and in the binding.
@@ -163,7 +168,7 @@ private:
     const DeviceClock m_clock;
     std::unique_ptr<CDeviceATABase> m_pDeviceATA;
     // On the heap: a worker left inside the library may hold it for good.
-    std::unique_ptr<std::mutex> m_pDeviceLock = std::make_unique<std::mutex>();
+    std::unique_ptr<std::timed_mutex> m_pDeviceLock = std::make_unique<std::timed_mutex>();
     std::atomic<AnswerRequester*> m_pAnswerRequester{nullptr};
     // An adapter has been found and opened: from then on the line watch
     // follows its presence.

@@ -142,19 +142,34 @@ TEST(VirtualLine, ClosingLeavesAThreadStuckInTheLibraryParked)
     auto device = std::make_unique<CDeviceOper>();
     ASSERT_NO_FATAL_FAILURE(Open(*device));
     ASSERT_EQ(device->InitializeDaa(), 1);
-    device->SetWorkerExitWaitForTest(200);
+    device->SetStuckCallWaitForTest(200);
     adapter->HoldExchanges();
     ASSERT_EQ(device->StartThread(), 1);
     ASSERT_TRUE(adapter->WaitForHeldExchange(5000));
 
-    // A watchdog, so that a close waiting for the exchange fails the test
-    // instead of hanging it.
-    auto closing = std::async(std::launch::async, [&device] { device.reset(); });
+    // Closing as the front ends do, with a watchdog, so that a close waiting
+    // for the exchange fails the test instead of hanging it.
+    auto closing = std::async(std::launch::async, [&device] {
+        device->Stop();
+        device->Binding().FupLedSwitch(0);
+        device->ResetHardware();
+        device.reset();
+    });
     const bool closed = closing.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     adapter->ReleaseExchanges();
     closing.wait();
     ASSERT_TRUE(closed) << "closing waited for the stuck exchange";
-    EXPECT_EQ(trace.CountContaining("The device thread is still inside the FXO library after 1200 ms"), 1);
+    // The first call waits for the library, the rest see it stuck.
+    EXPECT_EQ(trace.Count("The FXO library has not come back from a call for 200 ms: m_pFupLedSwitchExp is not "
+                          "called (index=0)"),
+              1);
+    EXPECT_EQ(trace.Count("The FXO library is stuck in a call: m_pFupLedSwitchExp is not called (index=0)"), 1);
+    EXPECT_EQ(trace.Count("ResetHardware: the device thread is stuck in the FXO library; the adapter is not reset "
+                          "(index=0)"),
+              1);
+    EXPECT_EQ(trace.Count("The device thread is still inside the FXO library; it is left there, and the library "
+                          "stays loaded for it (index=0)"),
+              1);
 
     const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (trace.CountContaining("came back from the FXO library after its device was closed") == 0 &&

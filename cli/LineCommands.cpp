@@ -157,9 +157,12 @@ public:
     }
     void Catch(const LineSession& session)
     {
-        const std::vector<int16_t> fresh = session.HeardAudioFrom(m_next);
+        // Should the detector have fallen behind the kept audio, it goes on
+        // from the oldest sample kept.
+        size_t from = m_next;
+        const std::vector<int16_t> fresh = session.HeardAudioFrom(m_next, &from);
         m_detector.Process(fresh.data(), fresh.size());
-        m_next += fresh.size();
+        m_next = from + fresh.size();
     }
     const vexlin::BusyToneDetector& Detector() const { return m_detector; }
     size_t Next() const { return m_next; }

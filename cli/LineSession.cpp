@@ -82,9 +82,7 @@ void LineSession::OnBlock(const int16_t* samples, int32_t bytes)
     // are read here and handed to the loop's thread as one text.
     std::string live = LiveAnalysisLine(m_panel.FrequencyText(), CandidatesOf(m_panel.frequencies));
     std::lock_guard<std::mutex> lock(m_heardMutex);
-    const size_t frames = static_cast<size_t>(bytes) / 4;
-    for (size_t i = 0; i < frames; ++i)
-        m_heard.push_back(samples[2 * i]);
+    m_heard.AppendLeft(samples, static_cast<size_t>(bytes) / 4);
     m_live = std::move(live);
 }
 
@@ -97,21 +95,23 @@ std::string LineSession::LiveAnalysisText() const
 std::vector<int16_t> LineSession::HeardAudio() const
 {
     std::lock_guard<std::mutex> lock(m_heardMutex);
-    return m_heard;
+    return m_heard.Kept();
 }
 
-std::vector<int16_t> LineSession::HeardAudioFrom(size_t start) const
+std::vector<int16_t> LineSession::HeardAudioFrom(size_t start, size_t* from) const
 {
     std::lock_guard<std::mutex> lock(m_heardMutex);
-    if (start >= m_heard.size())
-        return {};
-    return std::vector<int16_t>(m_heard.begin() + static_cast<std::ptrdiff_t>(start), m_heard.end());
+    uint64_t first = 0;
+    std::vector<int16_t> samples = m_heard.From(start, &first);
+    if (from != nullptr)
+        *from = static_cast<size_t>(first);
+    return samples;
 }
 
 uint64_t LineSession::HeardMs() const
 {
     std::lock_guard<std::mutex> lock(m_heardMutex);
-    return m_heard.size() * 1000 / 48000;
+    return m_heard.Milliseconds();
 }
 
 int LineSession::BusyToneCount()
@@ -136,7 +136,7 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
 {
     {
         std::lock_guard<std::mutex> lock(m_heardMutex);
-        m_heard.clear();
+        m_heard.Clear();
         m_live.clear();
     }
     const auto* size = std::find(std::begin(kAnalyzeBufferSizes), std::end(kAnalyzeBufferSizes), options.blockBytes);

@@ -13,6 +13,7 @@
 #include "app/HeadlessCapture.h"
 #include "app/MemoryRunPanel.h"
 #include "app/RunControl.h"
+#include "cli/HeardAudioBuffer.h"
 #include "device/DeviceOper.h"
 #include "i18n/MultiLanguage.h"
 
@@ -83,11 +84,15 @@ public:
     uint64_t StatusWrites() const { return m_statusWrites.load(); }
 
     // The left channel of every block analysed during the last Analyze run
-    // (from the answer on), at 48000 Hz.
+    // (from the answer on), at 48000 Hz: the most recent three minutes of it
+    // (HeardAudioBuffer::kKeptSamples), the older part dropped.
     std::vector<int16_t> HeardAudio() const;
-    // The same from sample `start` on (nothing when fewer were heard).
-    std::vector<int16_t> HeardAudioFrom(size_t start) const;
-    // Milliseconds of audio heard so far in the current Analyze run.
+    // The same from sample `start` on, positions counted from the first
+    // sample heard (nothing when fewer were heard). When the audio at
+    // `start` was dropped, it begins later, at the position put in `from`.
+    std::vector<int16_t> HeardAudioFrom(size_t start, size_t* from = nullptr) const;
+    // Milliseconds of audio heard so far in the current Analyze run (the
+    // dropped part included).
     uint64_t HeardMs() const;
     // What the analysis hears now, for the rewritten progress line of an
     // Analyze run: "now 451 Hz | 451 Hz x12, 445 Hz x3, 457 Hz x1" (the
@@ -118,7 +123,7 @@ private:
     std::atomic<uint64_t> m_statusWrites{0};
     uint32_t m_answeredAt = 0;
     mutable std::mutex m_heardMutex;
-    std::vector<int16_t> m_heard;
+    HeardAudioBuffer m_heard;
     std::string m_live;
 };
 

@@ -2,6 +2,8 @@
 
 #include "platform/DebugPrint.h"
 
+#include <chrono>
+
 namespace {
 
 // TRUE-style result: only exactly 1 counts as success.
@@ -34,6 +36,13 @@ bool Bind(const parvane::DynamicLibrary& library, const char* name, std::atomic<
     return true;
 }
 
+// The entry point named in a refusal line: only ZorvLoad passes no name (it
+// writes no NULL line).
+const char* NameOf(const char* traceName)
+{
+    return traceName != nullptr ? traceName : "m_pZorvLoadExp";
+}
+
 } // namespace
 
 CDeviceATABase::CDeviceATABase() = default;
@@ -49,16 +58,100 @@ void CDeviceATABase::WriteNullLine(const char* traceName) const
     DebugPrint("%s = NULL", traceName);
 }
 
+void CDeviceATABase::WriteRefusedLine(const char* traceName) const
+{
+    DebugPrint("The device is closing: %s is not called (index=%d)", NameOf(traceName), m_nPortIndex);
+}
+
+void CDeviceATABase::BeginTeardown()
+{
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    m_bTearingDown = true;
+}
+
+bool CDeviceATABase::AbandonCaller(std::thread::id caller)
+{
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (caller == std::thread::id() || m_callingThread != caller)
+        return false;
+    m_abandonedThread = caller;
+    return true;
+}
+
+bool CDeviceATABase::CallStuck()
+{
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_bCallStuck;
+}
+
+bool CDeviceATABase::EnterCall(const char* traceName)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (!m_bTearingDown) {
+            m_callingThread = std::this_thread::get_id();
+            return true;
+        }
+    }
+    WriteRefusedLine(traceName);
+    return false;
+}
+
+bool CDeviceATABase::TakeCallLock(std::unique_lock<std::timed_mutex>& lock, const char* traceName)
+{
+    if (lock.try_lock())
+        return true;
+    const char* name = NameOf(traceName);
+    if (CallStuck()) {
+        DebugPrint("The FXO library is stuck in a call: %s is not called (index=%d)", name, m_nPortIndex);
+        return false;
+    }
+    if (lock.try_lock_for(std::chrono::milliseconds(m_dwStuckCallMs.load())))
+        return true;
+    {
+        std::lock_guard<std::mutex> state(m_stateLock);
+        // Given up on until the call in the library comes back.
+        if (m_callingThread != std::thread::id())
+            m_bCallStuck = true;
+    }
+    DebugPrint("The FXO library has not come back from a call for %u ms: %s is not called (index=%d)",
+               static_cast<unsigned>(m_dwStuckCallMs.load()), name, m_nPortIndex);
+    return false;
+}
+
+void CDeviceATABase::LeaveCall()
+{
+    std::unique_lock<std::mutex> lock(m_stateLock);
+    m_callingThread = std::thread::id();
+    m_bCallStuck = false;
+    if (m_abandonedThread != std::this_thread::get_id())
+        return;
+    // The code that called us may be gone: going back into it could run
+    // freed code or touch freed memory. Stay here instead, for good.
+    DebugPrint("The device thread came back from the FXO library after its device was closed; it stays parked "
+               "(index=%d)",
+               m_nPortIndex);
+    m_parked.wait(lock, [] { return false; });
+}
+
 template <typename Fn, typename R, typename Call>
 R CDeviceATABase::Guarded(const std::atomic<Fn>& member, const char* traceName, R fallback, bool testInsideLock,
                           Call&& call)
 {
+    // Closing: refused before waiting for the call lock, which a thread stuck
+    // in the library may hold.
+    if (m_bTearingDown.load()) {
+        WriteRefusedLine(traceName);
+        return fallback;
+    }
     if (!testInsideLock && member.load() == nullptr) {
         if (traceName != nullptr)
             WriteNullLine(traceName);
         return fallback;
     }
-    std::lock_guard<std::mutex> lock(m_callLock);
+    std::unique_lock<std::timed_mutex> lock(m_callLock, std::defer_lock);
+    if (!TakeCallLock(lock, traceName))
+        return fallback;
     // Read again under the lock: UnloadDlls may have emptied it meanwhile.
     const Fn entry = member.load();
     if (entry == nullptr) {
@@ -66,7 +159,11 @@ R CDeviceATABase::Guarded(const std::atomic<Fn>& member, const char* traceName, 
             WriteNullLine(traceName);
         return fallback;
     }
-    return call(entry);
+    if (!EnterCall(traceName))
+        return fallback;
+    const R result = call(entry);
+    LeaveCall();
+    return result;
 }
 
 // ---- loading ----------------------------------------------------------------
@@ -100,7 +197,7 @@ int CDeviceATABase::LoadDll(const std::string& path, int portIndex)
     all &= Bind(m_fxoLibrary, "DaaSetOffhook", m_pDaaSetOffhookExp);
     all &= Bind(m_fxoLibrary, "DaaOnHookMonitor", m_pDaaOnHookMonitorExp);
     if (const SetPortIndexFn setPortIndex = m_pSetPortIndexExp.load()) {
-        std::lock_guard<std::mutex> lock(m_callLock);
+        std::lock_guard<std::timed_mutex> lock(m_callLock);
         setPortIndex(portIndex);
     }
     return all ? 1 : 0;
@@ -134,7 +231,7 @@ int CDeviceATABase::LoadBusyToneDll(const std::string& path, int portIndex)
 
 void CDeviceATABase::UnloadDlls()
 {
-    std::lock_guard<std::mutex> lock(m_callLock);
+    std::lock_guard<std::timed_mutex> lock(m_callLock);
     m_pZorvLoadExp = nullptr;
     m_pCloseATAExp = nullptr;
     m_pWriteFupRegisterExp = nullptr;

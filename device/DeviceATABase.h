@@ -6,7 +6,10 @@
 // every FXO call: a missing entry point is reported with a trace line
 // ("m_p<Name>Exp = NULL") and never called, the wrapper then answering a fixed
 // default; and one call lock per port keeps two threads from being inside the
-// FXO library at once. The call lock is always the innermost lock.
+// FXO library at once. The call lock is always the innermost lock. A call
+// that does not get the lock within kStuckCallMs (the library has not come
+// back from another call for that long) is refused with a trace line, and so
+// is every call after it until that call has come back.
 //
 // The nine tone-detection entry points have no wrappers: the verification
 // worker calls them directly, without the call lock.
@@ -15,9 +18,11 @@
 #include "platform/DynamicLibrary.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 // The FXO library's entry points in the form the wrappers call them.
 using ZorvLoadFn = uint8_t (*)(int vendorId, int productId);
@@ -66,6 +71,28 @@ public:
     // entry points, so that a wrapper called afterwards is refused with its
     // trace line instead of jumping into freed code.
     void UnloadDlls();
+
+    // ---- closing ------------------------------------------------------------
+    // From now on every FXO wrapper answers its failure value with one trace
+    // line instead of calling the library; a call already inside it goes on.
+    void BeginTeardown();
+    bool TearingDown() const { return m_bTearingDown.load(); }
+    // Gives up on a thread still inside an FXO call: true when `caller` is
+    // inside one now. Coming back from it, that thread parks for good in the
+    // binding and never returns into its caller's code, so whatever that
+    // code uses may go away; the binding itself and the library must stay.
+    // False when `caller` is not inside the library (it then runs the
+    // program's own code, which ends by itself).
+    bool AbandonCaller(std::thread::id caller);
+
+    // Longer than the kernel lets one report exchange with the adapter take
+    // (about 5 s): a call holding the library longer is taken as stuck.
+    static constexpr uint32_t kStuckCallMs = 6000;
+    // True while a call has been in the library longer than kStuckCallMs
+    // (found so by a caller that waited for it).
+    bool CallStuck();
+    // Tests shorten it.
+    void SetStuckCallWaitForTest(uint32_t milliseconds) { m_dwStuckCallMs = milliseconds; }
 
     // ---- FXO wrappers -----------------------------------------------------
     // Results named "TRUE" below are 1 only when the library returned exactly
@@ -135,8 +162,25 @@ private:
     template <typename Fn, typename R, typename Call>
     R Guarded(const std::atomic<Fn>& member, const char* traceName, R fallback, bool testInsideLock, Call&& call);
     void WriteNullLine(const char* traceName) const;
+    // Around each call into the FXO library, under the call lock: Enter
+    // registers the calling thread (false when closing: do not call); Leave
+    // clears it, or parks the thread when it was given up on meanwhile.
+    bool EnterCall(const char* traceName);
+    void LeaveCall();
+    void WriteRefusedLine(const char* traceName) const;
+    // Takes the call lock, waiting at most kStuckCallMs; false (with its
+    // trace line) when the library is stuck in another call.
+    bool TakeCallLock(std::unique_lock<std::timed_mutex>& lock, const char* traceName);
 
-    std::mutex m_callLock;
+    std::timed_mutex m_callLock;
+    std::atomic<uint32_t> m_dwStuckCallMs{kStuckCallMs};
+    bool m_bCallStuck = false; // under m_stateLock
+    // Closing: the thread inside the library and the one given up on.
+    std::atomic<bool> m_bTearingDown{false};
+    std::mutex m_stateLock;
+    std::condition_variable m_parked; // never signalled
+    std::thread::id m_callingThread;
+    std::thread::id m_abandonedThread;
     parvane::DynamicLibrary m_fxoLibrary;
     parvane::DynamicLibrary m_busyToneLibrary;
 

@@ -9,6 +9,7 @@
 #include <hidapi.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 DeviceClock DeviceClock::System()
@@ -29,10 +30,28 @@ CDeviceOper::CDeviceOper(DeviceClock clock)
 
 CDeviceOper::~CDeviceOper()
 {
+    // No new call into the library: a worker's pass runs out quickly.
+    m_pDeviceATA->BeginTeardown();
     StopThread();
     // The FXO library must not be freed under a worker that outlived the stop
     // bound (stuck in a slow USB transfer): it would return into freed code.
-    WaitForWorkerExit();
+    // A call already found stuck is not waited for again.
+    if (!WaitForWorkerExit(m_pDeviceATA->CallStuck() ? 0 : m_dwWorkerExitWaitMs)) {
+        const long index = m_nPortIndex;
+        if (m_pDeviceATA->AbandonCaller(LingeringWorker())) {
+            DebugPrint("The device thread is still inside the FXO library; it is left there, and the library stays "
+                       "loaded for it (index=%ld)",
+                       index);
+            AbandonWorker();
+            // Deliberately never freed: the parked thread holds these locks.
+            static_cast<void>(m_pDeviceATA.release());
+            static_cast<void>(m_pDeviceLock.release());
+            return;
+        }
+        // Outside the library the worker runs only its own short steps.
+        DebugPrint("The device thread is still busy; waiting for it (index=%ld)", index);
+        WaitForWorkerExit();
+    }
     Sleep(500);
     m_pDeviceATA->UnloadDlls();
     m_pDeviceATA.reset();
@@ -155,6 +174,8 @@ int CDeviceOper::InitializeDaa()
             ready = true;
         } else {
             DebugPrint("Error: Port%ld FupInitDaa failed ,retry initial", static_cast<long>(m_nPortIndex) + 1);
+            if (binding.TearingDown())
+                break; // the device is closing: no retry to wait for
             Sleep(5000);
         }
     }
@@ -190,8 +211,17 @@ int CDeviceOper::Stop()
 
 void CDeviceOper::ResetHardware()
 {
-    std::lock_guard<std::mutex> lock(m_deviceLock);
     CDeviceATABase& binding = *m_pDeviceATA;
+    // The line watch holds the device lock around its library call; stuck
+    // there, it would hold it for good.
+    std::unique_lock<std::timed_mutex> lock(*m_pDeviceLock, std::defer_lock);
+    if (!lock.try_lock() &&
+        (binding.CallStuck() || !lock.try_lock_for(std::chrono::milliseconds(m_dwWorkerExitWaitMs)))) {
+        DebugPrint("ResetHardware: the device thread is stuck in the FXO library; the adapter is not reset "
+                   "(index=%ld)",
+                   static_cast<long>(m_nPortIndex));
+        return;
+    }
     binding.SlicStopBusyTone();
     binding.SlicStopDialTone();
     binding.SlicStopRing();
@@ -221,7 +251,7 @@ void CDeviceOper::WatchLine()
         return;
     UpdateLed();
     {
-        std::lock_guard<std::mutex> lock(m_deviceLock);
+        std::lock_guard<std::timed_mutex> lock(*m_pDeviceLock);
         TrackRingInput();
     }
     ReportRing();
@@ -239,7 +269,7 @@ void CDeviceOper::CheckPresence()
         m_bAdapterPresent = 0;
         m_bDaaReady = 0;
         {
-            std::lock_guard<std::mutex> lock(m_deviceLock);
+            std::lock_guard<std::timed_mutex> lock(*m_pDeviceLock);
             m_bPstnRing = 0;
             m_bPstnRingReported = 0;
             m_dwRingOnTickCount = 0;

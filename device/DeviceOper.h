@@ -67,7 +67,21 @@ public:
     // The clock may be given only here: the device thread reads it.
     explicit CDeviceOper(DeviceClock clock = DeviceClock::System());
     // Stops the thread, waits 500 ms, frees the FXO library and the binding.
+    // From its start the binding calls the library no more, so a worker's
+    // pass ends once its current library call returns; the worker is waited
+    // for at most kWorkerExitWaitMs after the thread's own stop bound. A
+    // worker still inside the library then is left parked in the binding
+    // (see CDeviceATABase::AbandonCaller), which is kept, with the library
+    // loaded, for the rest of the process.
     ~CDeviceOper() override;
+    // As long as the binding waits for a call in the library to come back.
+    static constexpr uint32_t kWorkerExitWaitMs = CDeviceATABase::kStuckCallMs;
+    // Tests shorten that wait and the binding's.
+    void SetStuckCallWaitForTest(uint32_t milliseconds)
+    {
+        m_dwWorkerExitWaitMs = milliseconds;
+        m_pDeviceATA->SetStuckCallWaitForTest(milliseconds);
+    }
 
     // Writes "InitiVariable run" and clears m_bDaaReady.
     void InitiVariable();
@@ -90,7 +104,9 @@ public:
     // Stops the thread, switches the LED off (mode 0). Returns StopThread's
     // result (0 when the thread was not running).
     int Stop();
-    // Resets the adapter controller at exit, under the device lock.
+    // Resets the adapter controller at exit, under the device lock (not at
+    // all, with a trace line, while the line watch is stuck in the library
+    // holding it).
     void ResetHardware();
 
     // Sets the port index here and in the binding.
@@ -151,10 +167,12 @@ private:
 
     const DeviceClock m_clock;
     std::unique_ptr<CDeviceATABase> m_pDeviceATA;
-    std::mutex m_deviceLock;
+    // On the heap: a worker left inside the library may hold it for good.
+    std::unique_ptr<std::timed_mutex> m_pDeviceLock = std::make_unique<std::timed_mutex>();
     std::atomic<AnswerRequester*> m_pAnswerRequester{nullptr};
     // An adapter has been found and opened: from then on the line watch
     // follows its presence.
     std::atomic<bool> m_bWatchPresence{false};
     uint32_t m_dwPresenceCheckTickCount = 0;
+    uint32_t m_dwWorkerExitWaitMs = kWorkerExitWaitMs;
 };

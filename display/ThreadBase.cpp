@@ -125,6 +125,25 @@ void CThreadBase::WaitForWorkerExit()
         m_lingering.join();
 }
 
+bool CThreadBase::WaitForWorkerExit(uint32_t milliseconds)
+{
+    if (!m_lingering.joinable() || m_lingering.get_id() == std::this_thread::get_id()) {
+        WaitForWorkerExit();
+        return true;
+    }
+    // The worker signals its end as the last thing it does with this object.
+    if (!m_exitedEvent.Wait(milliseconds))
+        return false;
+    m_lingering.join();
+    return true;
+}
+
+void CThreadBase::AbandonWorker()
+{
+    if (m_lingering.joinable())
+        m_lingering.detach();
+}
+
 int CThreadBase::ThreadProcedure(CThreadBase* object)
 {
     if (object == nullptr)

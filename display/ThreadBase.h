@@ -64,6 +64,14 @@ protected:
     // Waits for a worker that outlived StopThread's bound to finish. Derived
     // classes call it before freeing what their Run uses.
     void WaitForWorkerExit();
+    // The same, for at most the time given: true when no worker is left.
+    bool WaitForWorkerExit(uint32_t milliseconds);
+    // The thread of a worker that outlived StopThread's bound (no thread
+    // when there is none).
+    std::thread::id LingeringWorker() const { return m_lingering.get_id(); }
+    // Lets a lingering worker go without waiting for it. Only for a worker
+    // that is known never to touch this object again.
+    void AbandonWorker();
 
     static constexpr uint32_t kStopWaitMs = 1000;
 

@@ -113,8 +113,20 @@ bool VirtualAdapterDevice::HandleAliveLocked(int handle, int& error) const
     return true;
 }
 
+void VirtualAdapterDevice::WaitWhileHeld()
+{
+    std::unique_lock<std::mutex> lock(m_holdMutex);
+    if (!m_holding)
+        return;
+    ++m_heldExchanges;
+    m_holdChanged.notify_all();
+    m_holdChanged.wait(lock, [this] { return !m_holding; });
+    --m_heldExchanges;
+}
+
 bool VirtualAdapterDevice::SendFeatureReport(int handle, const uint8_t* report, size_t length, int& error)
 {
+    WaitWhileHeld();
     std::lock_guard<std::mutex> lock(m_mutex);
     FollowScheduleLocked();
     uint8_t bytes[kReportLength] = {};
@@ -144,6 +156,7 @@ bool VirtualAdapterDevice::SendFeatureReport(int handle, const uint8_t* report, 
 
 bool VirtualAdapterDevice::GetFeatureReport(int handle, uint8_t* report, size_t length, int& error)
 {
+    WaitWhileHeld();
     std::lock_guard<std::mutex> lock(m_mutex);
     FollowScheduleLocked();
     bool ok = HandleAliveLocked(handle, error);
@@ -361,6 +374,7 @@ std::string VirtualAdapterDevice::ModelName()
 
 void VirtualAdapterDevice::Reset(const Scenario& scenario)
 {
+    ReleaseExchanges();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_scenario = scenario;
     m_manualClock = false;
@@ -430,6 +444,27 @@ int VirtualAdapterDevice::OpenHandleCount()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return static_cast<int>(m_handles.size());
+}
+
+void VirtualAdapterDevice::HoldExchanges()
+{
+    std::lock_guard<std::mutex> lock(m_holdMutex);
+    m_holding = true;
+}
+
+void VirtualAdapterDevice::ReleaseExchanges()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_holdMutex);
+        m_holding = false;
+    }
+    m_holdChanged.notify_all();
+}
+
+bool VirtualAdapterDevice::WaitForHeldExchange(uint32_t timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_holdMutex);
+    return m_holdChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_heldExchanges > 0; });
 }
 
 void VirtualAdapterDevice::FailNextSends(int count, int after)

@@ -14,6 +14,7 @@
 #include "vadapter/VirtualSlic.h"
 
 #include <array>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -88,6 +89,13 @@ public:
     void SetDaaAnswering(bool answering);   // false: the DAA never answers
     void FailDaaStartups(int count);        // the next soft resets leave it silent
     void SetLoopCurrent(uint8_t reading);   // register 28 off-hook; 0: a dead line
+    // A transfer that does not come back: from HoldExchanges on, every
+    // report exchange waits, before anything else, until ReleaseExchanges
+    // (or Reset). WaitForHeldExchange: true once one is waiting, within the
+    // time given.
+    void HoldExchanges();
+    void ReleaseExchanges();
+    bool WaitForHeldExchange(uint32_t timeoutMs);
 
     // Clock: a manual clock that only AdvanceClock moves, or the real one.
     void UseManualClock(uint64_t startMs = 1000000);
@@ -150,9 +158,16 @@ private:
     void FollowScheduleLocked();
     void UnplugLocked();
     void LogLocked(bool send, bool ok, const uint8_t* bytes);
+    // Waits while exchanges are held; not under m_mutex.
+    void WaitWhileHeld();
 
     mutable std::mutex m_mutex;
     Scenario m_scenario;
+
+    std::mutex m_holdMutex;
+    std::condition_variable m_holdChanged;
+    bool m_holding = false;
+    int m_heldExchanges = 0;
 
     bool m_manualClock = false;
     uint64_t m_manualNow = 0;

@@ -3,15 +3,19 @@
 // cadences watched by the device thread in real time.
 #include "device/DeviceOper.h"
 #include "platform/AdapterIds.h"
+#include "platform/ModuleDir.h"
 #include "tests/device/DeviceTestSupport.h"
 #include "vadapter/VirtualAdapterDevice.h"
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <ostream>
 #include <thread>
 
@@ -104,6 +108,82 @@ TEST(VirtualLine, DaaFailingOnceIsReadyOnTheSecondAttempt)
     EXPECT_FALSE(adapter->LedOn());
     device.ResetHardware();
     EXPECT_EQ(adapter->ControllerRegister(10), 0xF7);
+}
+
+// Once its device object closes, the binding leaves the adapter alone.
+TEST(VirtualLine, AClosingBindingCallsTheLibraryNoMore)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    CDeviceOper device;
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    ASSERT_EQ(device.InitializeDaa(), 1);
+    TraceLines trace;
+    adapter->ClearLogs();
+    device.Binding().BeginTeardown();
+    EXPECT_EQ(device.Binding().DaaSetOffhook(), 0);
+    EXPECT_EQ(device.Binding().ZorvLoad(parvane::kAdapterVendorId, device.m_wProductId), 0);
+    EXPECT_FALSE(adapter->IsOffHook());
+    EXPECT_TRUE(adapter->Reports().empty());
+    EXPECT_EQ(trace.Count("The device is closing: m_pDaaSetOffhookExp is not called (index=0)"), 1);
+    EXPECT_EQ(trace.Count("The device is closing: m_pZorvLoadExp is not called (index=0)"), 1);
+}
+
+// The device thread inside a report exchange that does not come back (the
+// kernel gives up on one only after seconds, and a pass may make several):
+// closing the device object must not wait for it, and when the exchange
+// finally returns, the thread must touch nothing that closing freed or
+// unloaded (AddressSanitizer watches this test).
+TEST(VirtualLine, ClosingLeavesAThreadStuckInTheLibraryParked)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    TraceLines trace;
+    auto device = std::make_unique<CDeviceOper>();
+    ASSERT_NO_FATAL_FAILURE(Open(*device));
+    ASSERT_EQ(device->InitializeDaa(), 1);
+    device->SetStuckCallWaitForTest(200);
+    adapter->HoldExchanges();
+    ASSERT_EQ(device->StartThread(), 1);
+    ASSERT_TRUE(adapter->WaitForHeldExchange(5000));
+
+    // Closing as the front ends do, with a watchdog, so that a close waiting
+    // for the exchange fails the test instead of hanging it.
+    auto closing = std::async(std::launch::async, [&device] {
+        device->Stop();
+        device->Binding().FupLedSwitch(0);
+        device->ResetHardware();
+        device.reset();
+    });
+    const bool closed = closing.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    adapter->ReleaseExchanges();
+    closing.wait();
+    ASSERT_TRUE(closed) << "closing waited for the stuck exchange";
+    // The first call waits for the library, the rest see it stuck.
+    EXPECT_EQ(trace.Count("The FXO library has not come back from a call for 200 ms: m_pFupLedSwitchExp is not "
+                          "called (index=0)"),
+              1);
+    EXPECT_EQ(trace.Count("The FXO library is stuck in a call: m_pFupLedSwitchExp is not called (index=0)"), 1);
+    EXPECT_EQ(trace.Count("ResetHardware: the device thread is stuck in the FXO library; the adapter is not reset "
+                          "(index=0)"),
+              1);
+    EXPECT_EQ(trace.Count("The device thread is still inside the FXO library; it is left there, and the library "
+                          "stays loaded for it (index=0)"),
+              1);
+
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (trace.CountContaining("came back from the FXO library after its device was closed") == 0 &&
+           Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(trace.CountContaining("came back from the FXO library after its device was closed"), 1);
+    const std::string library = GetModuleDir() + CDeviceOper::kFxoLibraryPort1;
+    void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(handle, nullptr) << "the library stays loaded for the parked thread";
+    if (handle != nullptr)
+        dlclose(handle);
+    adapter->ClearLogs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(adapter->Reports().empty()) << "nothing more reaches the adapter";
 }
 
 struct Cadence {

@@ -56,6 +56,8 @@ bool LogShowsTruncation(SNDFILE* file)
 
 int16_t ToSample(float value)
 {
+    if (std::isnan(value))
+        return 0; // a float file can hold values that are not numbers: no sound
     const float scaled = std::round(value * 32768.0f);
     return static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
 }
@@ -188,6 +190,12 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
     }
     if (info.samplerate != Recording::kRate && !Resample(samples, info.samplerate, error)) {
         error = Quoted(path) + ": " + error;
+        return false;
+    }
+    if (samples.empty()) {
+        // A few frames at a rate far above the line's convert to none.
+        error = Quoted(path) + " is too short: its " + std::to_string(total) + " frames at " +
+                std::to_string(info.samplerate) + " Hz give no audio at " + std::to_string(Recording::kRate) + " Hz";
         return false;
     }
     recording.stereo.resize(samples.size());

@@ -303,7 +303,7 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         std::string path;
         const char* says;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {directory + "/missing.wav", "No such file"},
         {write("empty.wav", ""), "is empty"},
         {write("text.wav", "just some words, no audio\n"), "not an audio file"},
@@ -314,6 +314,9 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         {cut("cut.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS), "truncated"},
         {directory, "directory"},
     };
+    // Three frames at 7 MHz: not one frame at the line's rate.
+    WriteWav(directory + "/fast.wav", {100, 200, 300}, 7000000, 1);
+    cases.push_back({directory + "/fast.wav", "too short"});
     for (const Case& c : cases) {
         Recording recording;
         std::string error;
@@ -321,7 +324,30 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_TRUE(recording.stereo.empty());
     }
-    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav", "cut.aiff", "cut.flac", "cut.ogg"})
+    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav", "cut.aiff", "cut.flac", "cut.ogg", "fast.wav"})
         std::remove((directory + "/" + name).c_str());
     ::rmdir(directory.c_str());
+}
+
+TEST(Recording, FloatSamplesThatAreNotNumbersReadAsSilence)
+{
+    const std::string path = TemporaryDirectory() + "/nan.wav";
+    const float nan = std::nanf("");
+    const float inf = HUGE_VALF;
+    const std::vector<float> frames = {nan, 0.5f, -inf, nan, inf, -0.25f};
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_writef_float(file, frames.data(), 3);
+    sf_close(file);
+
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(LoadRecording(path, recording, error)) << error;
+    EXPECT_EQ(recording.stereo, (std::vector<int16_t>{0, 16384, -32768, 0, 32767, -8192}));
+    std::remove(path.c_str());
+    ::rmdir(path.substr(0, path.rfind('/')).c_str());
 }

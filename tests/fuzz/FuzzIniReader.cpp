@@ -23,17 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CIniReader reader;
     reader.SetFileName(path);
 
-    // The sections and keys the file names (the first few: each read parses
-    // the file again), as text, into a small buffer and as a number.
-    constexpr int kMostKeys = 16;
-    int keys = 0;
+    // The first few sections and keys the file names (each read parses the
+    // file again), as text, into a small buffer and as a number.
+    constexpr int kMostReads = 16;
+    int reads = 0;
     const std::vector<std::string> sections = reader.GetSectionNames();
-    for (const std::string& section : sections) {
+    for (size_t s = 0; s < sections.size() && reads < kMostReads; ++s, ++reads) {
+        const std::string& section = sections[s];
+        reader.SectionExists(section);
         const std::vector<std::string> entries = reader.GetSection(section);
-        for (const std::string& entry : entries) {
-            if (++keys > kMostKeys)
-                break;
-            const std::string key = entry.substr(0, entry.find('='));
+        for (size_t e = 0; e < entries.size() && reads < kMostReads; ++e, ++reads) {
+            const std::string key = entries[e].substr(0, entries[e].find('='));
             std::string text;
             reader.ReadText(key, section, text);
             char buffer[7];
@@ -43,7 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             int number = 0;
             reader.ReadInt(key, section, number);
         }
-        reader.SectionExists(section);
     }
 
     // A write keeps the other lines; the value written reads back.

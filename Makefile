@@ -7,6 +7,7 @@ BENCH_BUILD ?= build-bench
 TSAN_BUILD  ?= build-tsan
 FUZZ_BUILD  ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_SEED   ?=
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -38,14 +39,14 @@ tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_TSAN=ON $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$(CURDIR)/tools/tsan.supp" \
-	  ctest --output-on-failure -j$(JOBS) --timeout 900 -LE notsan
+	  ctest --output-on-failure -j$(JOBS) --timeout 900
 
 # Each libFuzzer target for FUZZ_SECONDS over its seed corpus (clang build).
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target parvane_fuzzers
-	tools/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	FUZZ_SEED=$(FUZZ_SEED) tools/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPARVANE_BENCH=ON $(CMAKE_FLAGS)

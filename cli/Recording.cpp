@@ -155,9 +155,12 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
     recording.fileChannels = info.channels;
 
     // Two channels of floats at the file's rate.
+    // Room for the frames the header announces, but no more than the file
+    // has bytes: a damaged header may announce billions, and only the
+    // compressed formats hold more frames than bytes (the vector grows then).
     std::vector<float> samples;
     if (lengthKnown)
-        samples.reserve(static_cast<size_t>(info.frames) * 2);
+        samples.reserve(static_cast<size_t>(std::min<sf_count_t>(info.frames, status.st_size)) * 2);
     std::vector<float> chunk(static_cast<size_t>(4096) * info.channels);
     sf_count_t total = 0;
     for (;;) {

@@ -4,6 +4,7 @@
 # fuzzer's report; the input that caused it is left in BUILD/fuzz-artifacts/.
 # New inputs the fuzzers find go to BUILD/fuzz-corpus/, never into the tree.
 # The programs' own output (trace lines) is dropped; libFuzzer's is kept.
+# FUZZ_SEED=N makes the mutations repeat from run to run (CI sets it).
 #   tools/fuzz.sh BUILD SECONDS_EACH
 set -euo pipefail
 build=${1:?usage: tools/fuzz.sh BUILD SECONDS_EACH}
@@ -16,6 +17,9 @@ mkdir -p "$artifacts"
 # Leaks inside the audio libraries themselves are named and explained there.
 export LSAN_OPTIONS="suppressions=$here/tools/fuzz-leaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
+seed_option=()
+[ -n "${FUZZ_SEED:-}" ] && seed_option=(-seed="$FUZZ_SEED")
+
 summary=()
 for seed in "$seeds"/*/; do
   name=$(basename "$seed")
@@ -25,7 +29,7 @@ for seed in "$seeds"/*/; do
   mkdir -p "$work"
   log="$build/fuzz-$name.log"
   echo "fuzz: $name for ${seconds} s"
-  if ! "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 -timeout=25 -close_fd_mask=3 \
+  if ! "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 -timeout=25 -close_fd_mask=3 "${seed_option[@]}" \
       -artifact_prefix="$artifacts/$name-" "$work" "$seed" >"$log" 2>&1; then
     tail -n 60 "$log" >&2
     echo "fuzz: $name failed; the input is in $artifacts/ (log: $log)" >&2

@@ -15,10 +15,15 @@ namespace parvane::fuzz {
 
 class ScratchDirectory {
 public:
+    // Under $TMPDIR when it is set, else in memory (/dev/shm) where there is
+    // one: the pack writer syncs each file it saves, which on a disk would
+    // take most of the time.
     ScratchDirectory()
     {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/parvane-fuzz-XXXXXX";
+        std::error_code ignored;
+        const std::string fallback = std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
+        std::string pattern = (base && *base ? std::string(base) : fallback) + "/parvane-fuzz-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::perror("cannot create the fuzzer's scratch directory");
             std::abort();

@@ -272,11 +272,10 @@ void RunControl::WriteStatus(uint64_t run, const std::string& text)
 
 void RunControl::WorkerEnded()
 {
-    // Notified under the lock: once the count reaches zero the waiter may
-    // destroy this object, condition variable included, as soon as it can
-    // take the lock.
-    std::lock_guard<std::mutex> lock(m_runMutex);
-    --m_nLiveWorkers;
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        --m_nLiveWorkers;
+    }
     m_runChanged.notify_all();
 }
 

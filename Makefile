@@ -4,10 +4,14 @@
 BUILD       ?= build
 SAN_BUILD   ?= build-sanitize
 BENCH_BUILD ?= build-bench
+TSAN_BUILD  ?= build-tsan
+FUZZ_BUILD  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SEED   ?=
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize bench demo screenshots deb hwtest install-udev clean
+.PHONY: all deps build test sanitize tsan fuzz bench demo screenshots deb hwtest install-udev clean
 
 all: build
 
@@ -28,6 +32,21 @@ sanitize: deps
 	cmake --build $(SAN_BUILD) -j$(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 600 -LE nosanitize
+
+# The tests under ThreadSanitizer; tools/tsan.supp names what is ignored
+# inside the toolkit's own libraries, and why.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$(CURDIR)/tools/tsan.supp" \
+	  ctest --output-on-failure -j$(JOBS) --timeout 900
+
+# Each libFuzzer target for FUZZ_SECONDS over its seed corpus (clang build).
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target parvane_fuzzers
+	FUZZ_SEED=$(FUZZ_SEED) tools/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPARVANE_BENCH=ON $(CMAKE_FLAGS)
@@ -59,4 +78,4 @@ install-udev:
 	tools/install-udev.sh
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

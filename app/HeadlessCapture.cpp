@@ -28,9 +28,11 @@ void HeadlessCapture::StartCapture()
     m_receiver.WaitIdle();
     m_engine.reset();
     m_engine = std::make_unique<CAudioEngine>(&m_receiver);
-    SetCurrentAudioEngine(m_engine.get());
+    // The analysis thread takes the new engine's blocks only once it is
+    // current, so the analysis is set up for it first.
     m_analysis.SetSampleRate(m_engine->InputFormat().sampleRate);
     m_analysis.SetTimer(&m_engine->Timer());
+    SetCurrentAudioEngine(m_engine.get());
 }
 
 void HeadlessCapture::StopCapture()

@@ -77,7 +77,7 @@ void SummariseChangeLog(const AnalysisList& changes, AnalysisReport& report)
     report.held.clear();
     for (auto& [frequency, times] : held) {
         const bool candidate = std::any_of(report.candidates.begin(), report.candidates.end(),
-                                           [&](const Candidate& c) { return c.frequencyHz == frequency; });
+                                           [f = frequency](const Candidate& c) { return c.frequencyHz == f; });
         if (candidate || frequency == 0.0)
             report.held.push_back({frequency, static_cast<int>(times.size()), Median(times)});
     }

@@ -56,6 +56,8 @@ bool LogShowsTruncation(SNDFILE* file)
 
 int16_t ToSample(float value)
 {
+    if (std::isnan(value))
+        return 0; // a float file can hold values that are not numbers: no sound
     const float scaled = std::round(value * 32768.0f);
     return static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
 }
@@ -153,9 +155,12 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
     recording.fileChannels = info.channels;
 
     // Two channels of floats at the file's rate.
+    // Room for the frames the header announces, but no more than the file
+    // has bytes: a damaged header may announce billions, and only the
+    // compressed formats hold more frames than bytes (the vector grows then).
     std::vector<float> samples;
     if (lengthKnown)
-        samples.reserve(static_cast<size_t>(info.frames) * 2);
+        samples.reserve(static_cast<size_t>(std::min<sf_count_t>(info.frames, status.st_size)) * 2);
     std::vector<float> chunk(static_cast<size_t>(4096) * info.channels);
     sf_count_t total = 0;
     for (;;) {
@@ -188,6 +193,12 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
     }
     if (info.samplerate != Recording::kRate && !Resample(samples, info.samplerate, error)) {
         error = Quoted(path) + ": " + error;
+        return false;
+    }
+    if (samples.empty()) {
+        // A few frames at a rate far above the line's convert to none.
+        error = Quoted(path) + " is too short: its " + std::to_string(total) + " frames at " +
+                std::to_string(info.samplerate) + " Hz give no audio at " + std::to_string(Recording::kRate) + " Hz";
         return false;
     }
     recording.stereo.resize(samples.size());

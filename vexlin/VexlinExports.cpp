@@ -33,12 +33,14 @@ Library& TheLibrary()
 }
 
 // Capture must end before the file is unloaded or the process exits, while
-// the audio devices it uses still exist. Registered after the first start,
-// hence after those devices came to life, it runs before they are torn down.
-void StopBeforeUnload()
-{
-    TheLibrary().listener.Stop();
-}
+// the audio devices it uses still exist. Made at the first start, hence after
+// those devices came to life, it is destroyed before they are torn down. A
+// static object's destructor is tied to this file, so it runs at the unload;
+// a handler passed to atexit is not where the C library's atexit is
+// interposed (ThreadSanitizer's is), and would then run after the unload.
+struct StopBeforeUnload {
+    ~StopBeforeUnload() { TheLibrary().listener.Stop(); }
+};
 
 // Device names come from a 200-byte buffer; anything longer is not a name.
 constexpr size_t kLongestDeviceName = 1024;
@@ -102,8 +104,7 @@ VEXLIN_EXPORT int StartVexlin2(const char* device, int frequency1, int frequency
                    why.c_str(), library.portIndex);
         return 0;
     }
-    static const bool registered = std::atexit(StopBeforeUnload) == 0;
-    (void)registered;
+    static const StopBeforeUnload stopBeforeUnload;
     DebugPrint("StartVexlin2: listening to \"%s\" for %d Hz + %d Hz, period %d ms, on %d ms, off %d ms (index=%d)",
                library.listener.DeviceName().c_str(), frequency1, frequency2, periodMs, request.onMs, request.offMs,
                library.portIndex);

@@ -335,9 +335,9 @@ TEST(VirtualAudioDevice, RealTimeCaptureFindsTheChineseBusyToneAt451Hz)
     ASSERT_TRUE(line.OffHook());
     const auto start = std::chrono::steady_clock::now();
     auto engine = std::make_unique<CAudioEngine>(&receiver);
+    analysis.SetTimer(&engine->Timer()); // before the analysis thread takes its blocks
     SetCurrentAudioEngine(engine.get());
     ASSERT_TRUE(engine->Recorder().IsRecording());
-    analysis.SetTimer(&engine->Timer());
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     output.analysing = true; // read by the analysis thread only after the queue hand-over
     std::this_thread::sleep_for(std::chrono::milliseconds(2600));

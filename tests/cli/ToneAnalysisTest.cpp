@@ -325,7 +325,7 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         std::string path;
         const char* says;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {directory + "/missing.wav", "No such file"},
         {write("empty.wav", ""), "is empty"},
         {write("text.wav", "just some words, no audio\n"), "not an audio file"},
@@ -336,6 +336,18 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         {cut("cut.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS), "truncated"},
         {directory, "directory"},
     };
+    // A FLAC header announcing 755 million frames in a file of 117 bytes.
+    static const char kBillions[] =
+        "fLaC\x00\x00\x00\x22\x10\x00\x50\x00\x00\x00\xc1\x00\x00\xc1\x43\xe8\x00\xf0\x2d\x00\x01\x90"
+        "\x99\xf7\xb2\xb9\x17\xfa\xce\x48\xb2\xa0\xe7\x06\x66\x82\x01\x00\x00\x00\x00\x00\x00\x01\x00"
+        "\x00reference libFLAC 1.4.2 20221022\x00\x00\x00\x00\xff\x8b\x79\x63\x50\xd4\xf1\x72\x2c\x48\x92\x0a"
+        "\x20\x52\x22\xc5\xcf\xcf\xcf\xcf\xcf\xcf\xcf\xcf\xcf\xcf\xcf\xcf\x00\x73\x6b";
+    const std::string billions(kBillions, sizeof kBillions - 1);
+    ASSERT_EQ(billions.size(), 117u);
+    cases.push_back({write("billions.flac", billions), "truncated"});
+    // Three frames at 7 MHz: not one frame at the line's rate.
+    WriteWav(directory + "/fast.wav", {100, 200, 300}, 7000000, 1);
+    cases.push_back({directory + "/fast.wav", "too short"});
     for (const Case& c : cases) {
         Recording recording;
         std::string error;
@@ -343,7 +355,31 @@ TEST(Recording, BadFilesAreRefusedWithWhatIsWrong)
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_TRUE(recording.stereo.empty());
     }
-    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav", "cut.aiff", "cut.flac", "cut.ogg"})
+    for (const char* name : {"good.wav", "empty.wav", "text.wav", "cut.wav", "header.wav", "cut.aiff", "cut.flac", "cut.ogg", "fast.wav",
+                             "billions.flac"})
         std::remove((directory + "/" + name).c_str());
     ::rmdir(directory.c_str());
+}
+
+TEST(Recording, FloatSamplesThatAreNotNumbersReadAsSilence)
+{
+    const std::string path = TemporaryDirectory() + "/nan.wav";
+    const float nan = std::nanf("");
+    const float inf = HUGE_VALF;
+    const std::vector<float> frames = {nan, 0.5f, -inf, nan, inf, -0.25f};
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_writef_float(file, frames.data(), 3);
+    sf_close(file);
+
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(LoadRecording(path, recording, error)) << error;
+    EXPECT_EQ(recording.stereo, (std::vector<int16_t>{0, 16384, -32768, 0, 32767, -8192}));
+    std::remove(path.c_str());
+    ::rmdir(path.substr(0, path.rfind('/')).c_str());
 }

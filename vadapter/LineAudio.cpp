@@ -127,19 +127,28 @@ bool LoadRecording(const std::string& path, std::shared_ptr<const std::vector<fl
         error = "the recording " + path + " is longer than 600 s";
         return false;
     }
-    std::vector<float> interleaved(static_cast<size_t>(info.frames) * info.channels);
-    const sf_count_t read = sf_readf_float(file, interleaved.data(), info.frames);
+    // Read in blocks, mixing as it goes: a damaged header can announce far
+    // more frames (or channels) than the file holds, so nothing is sized
+    // from it up front.
+    constexpr sf_count_t kBlockFrames = 4096;
+    std::vector<float> block(static_cast<size_t>(kBlockFrames) * info.channels);
+    std::vector<float> mono;
+    for (sf_count_t got; (got = sf_readf_float(file, block.data(), kBlockFrames)) > 0;) {
+        for (sf_count_t i = 0; i < got; ++i) {
+            float sum = 0;
+            for (int c = 0; c < info.channels; ++c) {
+                const float sample = block[static_cast<size_t>(i) * info.channels + c];
+                sum += std::isfinite(sample) ? sample : 0.0f; // not a number: silence
+            }
+            mono.push_back(sum / info.channels);
+        }
+        if (static_cast<sf_count_t>(mono.size()) >= info.frames)
+            break;
+    }
     sf_close(file);
-    if (read <= 0) {
+    if (mono.empty()) {
         error = "the recording " + path + " cannot be decoded";
         return false;
-    }
-    std::vector<float> mono(static_cast<size_t>(read));
-    for (sf_count_t i = 0; i < read; ++i) {
-        float sum = 0;
-        for (int c = 0; c < info.channels; ++c)
-            sum += interleaved[static_cast<size_t>(i) * info.channels + c];
-        mono[static_cast<size_t>(i)] = sum / info.channels;
     }
     if (info.samplerate == static_cast<int>(LineAudio::kRate)) {
         recording = std::make_shared<const std::vector<float>>(std::move(mono));

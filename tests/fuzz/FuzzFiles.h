@@ -56,4 +56,11 @@ private:
     std::string m_path;
 };
 
+// The fuzzer's one scratch directory, made on first use.
+inline const ScratchDirectory& Scratch()
+{
+    static const ScratchDirectory scratch;
+    return scratch;
+}
+
 } // namespace parvane::fuzz

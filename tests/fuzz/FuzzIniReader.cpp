@@ -7,19 +7,9 @@
 
 #include <cstring>
 
-namespace {
-
-const parvane::fuzz::ScratchDirectory& Scratch()
-{
-    static const parvane::fuzz::ScratchDirectory scratch;
-    return scratch;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string path = Scratch().Write("pack.ini", data, size);
+    const std::string path = parvane::fuzz::Scratch().Write("pack.ini", data, size);
     CIniReader reader;
     reader.SetFileName(path);
 

@@ -7,19 +7,9 @@
 
 #include <sndfile.h>
 
-namespace {
-
-const parvane::fuzz::ScratchDirectory& Scratch()
-{
-    static const parvane::fuzz::ScratchDirectory scratch;
-    return scratch;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string path = Scratch().Write("recording", data, size);
+    const std::string path = parvane::fuzz::Scratch().Write("recording", data, size);
     parvane::cli::Recording recording;
     std::string error;
     if (parvane::cli::LoadRecording(path, recording, error)) {

@@ -5,22 +5,12 @@
 
 #include "vadapter/Scenario.h"
 
-namespace {
-
-const parvane::fuzz::ScratchDirectory& Scratch()
-{
-    static const parvane::fuzz::ScratchDirectory scratch;
-    return scratch;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     parvane::Scenario scenario;
     std::string error;
-    const bool taken = parvane::ParseScenarioText(text, Scratch().Path() + "/call.ini", scenario, error);
+    const bool taken = parvane::ParseScenarioText(text, parvane::fuzz::Scratch().Path() + "/call.ini", scenario, error);
     if (!taken && error.empty())
         __builtin_trap(); // a refusal always says why
     if (taken && scenario.ringCadenceMs.empty())

@@ -106,7 +106,10 @@ bool CDeviceATABase::TakeCallLock(std::unique_lock<std::timed_mutex>& lock, cons
         DebugPrint("The FXO library is stuck in a call: %s is not called (index=%d)", name, m_nPortIndex);
         return false;
     }
-    if (lock.try_lock_for(std::chrono::milliseconds(m_dwStuckCallMs.load())))
+    // Timed against the system clock: a steady-clock wait becomes
+    // pthread_mutex_clocklock, which this toolchain's ThreadSanitizer does not
+    // see, so every later unlock would look like an unlock of a free mutex.
+    if (lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(m_dwStuckCallMs.load())))
         return true;
     {
         std::lock_guard<std::mutex> state(m_stateLock);

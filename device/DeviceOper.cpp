@@ -216,7 +216,9 @@ void CDeviceOper::ResetHardware()
     // there, it would hold it for good.
     std::unique_lock<std::timed_mutex> lock(*m_pDeviceLock, std::defer_lock);
     if (!lock.try_lock() &&
-        (binding.CallStuck() || !lock.try_lock_for(std::chrono::milliseconds(m_dwWorkerExitWaitMs)))) {
+        (binding.CallStuck() ||
+         // The system clock, as the binding's call lock does (ThreadSanitizer).
+         !lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(m_dwWorkerExitWaitMs)))) {
         DebugPrint("ResetHardware: the device thread is stuck in the FXO library; the adapter is not reset "
                    "(index=%ld)",
                    static_cast<long>(m_nPortIndex));

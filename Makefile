@@ -39,7 +39,7 @@ tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_TSAN=ON $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$(CURDIR)/tools/tsan.supp" \
-	  ctest --output-on-failure -j$(JOBS) --timeout 900 -LE notsan
+	  ctest --output-on-failure -j$(JOBS) --timeout 900
 
 # Each libFuzzer target for FUZZ_SECONDS over its seed corpus (clang build).
 fuzz: deps

@@ -1,11 +1,27 @@
 // Any command line for parvane-cli: the input's NUL bytes separate the
 // words. It parses, or is refused with a message.
 #include "cli/CliArguments.h"
+#include "tests/fuzz/FuzzFiles.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+// The settings files are the fuzzer's own, in its scratch directory, never
+// the machine's: a user file with a vendor id, no system ones.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const auto& scratch = parvane::fuzz::Scratch();
+    std::filesystem::create_directories(scratch.Path() + "/parvane");
+    const std::string settings = "[adapter]\nvendor_id = 0x1234\n";
+    scratch.Write("parvane/parvane.conf", reinterpret_cast<const uint8_t*>(settings.data()), settings.size());
+    setenv("HOME", scratch.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", scratch.Path().c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (scratch.Path() + "/system").c_str(), 1);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -226,4 +226,24 @@ TEST(CadenceTracker, ATonePastTheLongestBurstIsHeldWithoutCadence)
     EXPECT_EQ(tracker.ToneHeldMs(), 0);
 }
 
+
+// Decisions missing for a moment break the stream: a cycle before the gap
+// and one after it are not two cycles in a row.
+TEST(CadenceTracker, CyclesDoNotRepeatAcrossAGapInTheDecisions)
+{
+    CadenceTracker tracker;
+    Feed(tracker, false, 100);
+    FeedCycles(tracker, 400, 200, 1);
+    Feed(tracker, true, 400); // completes the cycle before the gap
+    tracker.SkipFrame();
+    Feed(tracker, false, 200);
+    FeedCycles(tracker, 400, 200, 1);
+    Feed(tracker, true, 20); // completes the first cycle after it
+    EXPECT_FALSE(tracker.Found());
+    Feed(tracker, true, 380);
+    Feed(tracker, false, 200);
+    Feed(tracker, true, 20);
+    EXPECT_TRUE(tracker.Found());
+}
+
 } // namespace

@@ -69,7 +69,14 @@ screenshots: build
 
 # The programs unchanged in a VM with a real kernel, against the twin behind
 # uhid and an ALSA loopback card: tests/hw/*.sh run inside as root.
+# The package scenario installs $(BUILD)/deb's package: it is built first when
+# missing or older than the programs, libraries or packaging files it holds.
 hwtest: build
+	@deb=$$(ls -t $(BUILD)/deb/parvane_*_amd64.deb 2>/dev/null | head -n 1); \
+	if [ -z "$$deb" ] || [ -n "$$(find $(BUILD)/bin -maxdepth 1 \( -name parvane -o -name parvane-cli -o -name '*.so' \) \
+	     -newer "$$deb" | head -n 1)$$(find packaging -newer "$$deb" | head -n 1)" ]; then \
+	  $(MAKE) deb; \
+	fi
 	tools/hwtest.sh $(BUILD)
 
 # The udev rule for the adapter's HID node, for the vendor id in the settings

@@ -388,6 +388,9 @@ constexpr uint32_t kMeasuringMs = 20000;
 // A continuous tone is confirmed once held this long again after it was
 // measured.
 constexpr uint32_t kContinuousVerifyMs = 8000;
+// How much longer than its window verification may take when the capture
+// falls behind.
+constexpr uint32_t kVerifyStallMs = 20000;
 
 std::string CadenceText(const ToneProfile& profile)
 {
@@ -525,9 +528,14 @@ private:
         uint32_t cycleMs = 0;
         for (const vexlin::CadencePair& pair : m_profile.cadence)
             cycleMs += static_cast<uint32_t>(pair.onMs + pair.offMs);
-        m_stageEndsAt = now + (m_profile.cadence.empty()
-                                   ? kContinuousVerifyMs
-                                   : std::clamp<uint32_t>(cycleMs * (RunControl::kFoundCount + 3), 10000, 60000));
+        // The window is audio heard, not time asked: a capture that delivers
+        // late or slowly must not shorten it. The clock only bounds a
+        // capture that stops delivering.
+        m_verifyFrom = m_period.Next();
+        m_verifyWindowMs = m_profile.cadence.empty()
+                               ? kContinuousVerifyMs
+                               : std::clamp<uint32_t>(cycleMs * (RunControl::kFoundCount + 3), 10000, 60000);
+        m_stageEndsAt = now + m_verifyWindowMs + kVerifyStallMs;
         m_stage = Stage::Verifying;
         return true;
     }
@@ -540,7 +548,8 @@ private:
             m_verified = !detector.Found() && detector.ToneHeldMs() > vexlin::CadenceTracker::kLongestSegmentMs;
         else
             m_verified = detector.Found() && detector.Count() >= RunControl::kFoundCount;
-        if (m_verified || static_cast<int32_t>(now - m_stageEndsAt) >= 0) {
+        const uint64_t heardMs = (m_verify.Next() - m_verifyFrom) / 48;
+        if (m_verified || heardMs >= m_verifyWindowMs || static_cast<int32_t>(now - m_stageEndsAt) >= 0) {
             m_resultAt = now;
             m_stage = Stage::Done;
         }
@@ -555,6 +564,8 @@ private:
     ToneProfile m_profile;
     HeardDetector m_period;
     HeardDetector m_verify;
+    size_t m_verifyFrom = 0;
+    uint32_t m_verifyWindowMs = 0;
     int m_periodMs = 0;
     bool m_verified = false;
     std::string m_failure;
@@ -576,7 +587,7 @@ int RunLearnCommand(const CliArguments& arguments, Console& console)
     options.blockBytes = arguments.blockBytes;
     options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
     // Every stage's limit, and some slack: the stages end the call.
-    options.answeredMs = kAnalysingMs + kMeasuringMs + 60000 + 5000;
+    options.answeredMs = kAnalysingMs + kMeasuringMs + 60000 + kVerifyStallMs + 5000;
     options.done = [&] { return learning.Step(); };
     options.progress = [&] { return learning.Progress(); };
     if (RunFailed(session.Run(options), arguments, console, code))

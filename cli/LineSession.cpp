@@ -21,6 +21,11 @@ void SleepMilliseconds(uint32_t milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+constexpr const char* kNoAdapterNextStep =
+    "Next: `parvane-cli probe` finds an adapter with another vendor id; the udev rule "
+    "(`sudo make install-udev`, or the package's) gives your user access to it; "
+    "`--virtual-adapter` tries the tool without an adapter.";
+
 std::string Seconds(uint32_t milliseconds)
 {
     return std::to_string((milliseconds + 999) / 1000) + " s";
@@ -57,10 +62,10 @@ int LineSession::Open(uint16_t vendorId)
         m_console.Error(DeviceStartUpFailureText(result));
         // Present but out of reach is not the same as absent: say where it
         // is and how to get at it.
+        // Absent: what to try next, on a line of its own.
         if (result == DeviceStartUpResult::HardwareNotFound) {
             const std::string access = AdapterAccessProblemFor(vendorId);
-            if (!access.empty())
-                m_console.Error(access);
+            m_console.Error(access.empty() ? kNoAdapterNextStep : access);
         }
         return kExitNoAdapter;
     }

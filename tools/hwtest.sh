@@ -5,7 +5,8 @@
 #   tools/hwtest.sh BUILD_DIR
 # PARVANE_HWTEST_ACCEL=kvm|tcg skips the KVM probe; PARVANE_HWTEST_TIMEOUT
 # (seconds, default 540) bounds the whole run; PARVANE_HWTEST_ONLY=WORD runs
-# only the scripts whose names contain WORD.
+# only the scripts whose names contain WORD. The run fails when a script
+# fails, cannot be run, or (with CI set) skips, and when no script ran.
 set -euo pipefail
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$checkout/build}" && pwd)
@@ -88,4 +89,15 @@ if ! grep -q '^PARVANE-HW-DONE' "$log"; then
   exit 1
 fi
 echo "$summary"
+# The run proves something only if scripts ran and each gave its result; under
+# CI a skipped script is a gap in what was proven, so it fails the run.
+ran=$(sed -n 's/^PARVANE-HW-DONE \([0-9]*\)$/\1/p' "$log" | tail -n 1)
+if [ -z "$ran" ] || [ "$ran" -eq 0 ]; then
+  fail "no scenario ran${PARVANE_HWTEST_ONLY:+ (PARVANE_HWTEST_ONLY=$PARVANE_HWTEST_ONLY matches no script)}"
+fi
+[ $((passed + failed + skipped)) -eq "$ran" ] ||
+  fail "$ran scenarios ran but $((passed + failed + skipped)) gave a result"
+if [ "$skipped" -gt 0 ] && [ -n "${CI:-}" ] && [ "${CI:-}" != false ]; then
+  fail "$skipped scenario(s) skipped, which CI does not accept"
+fi
 [ "$failed" -eq 0 ]

@@ -44,6 +44,13 @@ TEST(CliLine, NoAdapterExitsWithThree)
         EXPECT_TRUE(result.out.empty()) << result.out;
         EXPECT_FALSE(result.err.empty());
     }
+    // Not found says so, then on a line of its own what to try next.
+    const CliResult absent = RunCli({"info", "--virtual-adapter=cn", "--vendor-id", "0x4321"});
+    EXPECT_NE(absent.err.find("parvane-cli: Hardware is not found\nparvane-cli: Next: `parvane-cli probe`"),
+              std::string::npos)
+        << absent.err;
+    for (const char* step : {"install-udev", "--virtual-adapter"})
+        EXPECT_NE(absent.err.find(step), std::string::npos) << step << "\n" << absent.err;
     std::remove(scenario.c_str());
     ::rmdir(directory.c_str());
 }

@@ -5,10 +5,10 @@
 . tests/hw/lib.sh
 use_model_pcm Tarnbox
 for command in "analyze --seconds 90" "verify --freq1 425 --on 500 --off 500 --seconds 90"; do
-  : > "$TWIN_LOG"
+  twin_log_reset
   twin_start cn
   # shellcheck disable=SC2086
-  "$BIN/parvane-cli" $command --wait 60 >/tmp/unplug.out 2>&1 &
+  "$BIN/parvane-cli" $command --wait 60 >$HW_TMP/unplug.out 2>&1 &
   cli=$!
   for _ in $(seq 600); do grep -q "off-hook" "$TWIN_LOG" && break; sleep 0.1; done
   grep -q "off-hook" "$TWIN_LOG" || fail "$command: the call was never answered"
@@ -18,11 +18,11 @@ for command in "analyze --seconds 90" "verify --freq1 425 --on 500 --off 500 --s
   if kill -0 $cli 2>/dev/null; then kill -9 $cli; fail "$command: still running 30 s after the unplug"; fi
   wait $cli
   code=$?
-  out=$(cat /tmp/unplug.out)
+  out=$(cat $HW_TMP/unplug.out)
   [ $code = 3 ] || { echo "$out" | tail -n 20; fail "$command: exit $code after the unplug, not 3"; }
   expect_in "$out" "unplugged" "$command: no message saying the adapter was unplugged"
   twin_start cn
-  "$BIN/parvane-cli" info >/tmp/replug.out 2>&1 || { cat /tmp/replug.out; fail "$command: no adapter after the replug"; }
+  "$BIN/parvane-cli" info >$HW_TMP/replug.out 2>&1 || { cat $HW_TMP/replug.out; fail "$command: no adapter after the replug"; }
   twin_stop
 done
 echo "unplug: analyze and verify end with exit 3, the replugged adapter is found"

@@ -7,7 +7,11 @@ twin_start --no-audio --vendor-id 0x2345 --product-id 0x2110 cn
 out=$("$BIN/parvane-cli" probe 2>&1) || fail "probe exited $?: $out"
 expect_in "$out" "vendor id 0x2345, product id 0x2110: answers like the adapter" "probe did not try the device"
 expect_in "$out" "Use --vendor-id 0x2345" "probe did not give the vendor id to use"
-"$BIN/parvane-cli" info >/dev/null 2>&1 && fail "info found an adapter under the built-in vendor id"
+out=$("$BIN/parvane-cli" info 2>&1)
+code=$?
+[ $code = 3 ] || fail "info under the built-in vendor id exited $code, not 3 (no adapter): $out"
+expect_in "$out" "^parvane-cli: Hardware is not found$" "info under the built-in vendor id did not say no adapter was found"
+expect_in "$out" "parvane-cli probe" "info under the built-in vendor id did not point to probe"
 out=$("$BIN/parvane-cli" info --vendor-id 0x2345 2>&1) || fail "info --vendor-id 0x2345 failed: $out"
 mkdir -p "$HOME/.config/parvane"
 printf '[adapter]\nvendor_id = 0x2345\n' > "$HOME/.config/parvane/parvane.conf"

@@ -4,7 +4,8 @@
 # (parvane-cli learns the virtual line's busy tone, the dialog started from
 # the desktop entry's Exec line comes up under Xvfb with the model name in its
 # caption and is closed), then purged without leaving anything behind.
-# Needs root; exit 77 (skipped) without it or without the package.
+# Needs root (exit 77, skipped, without it) and the package: make hwtest
+# builds it, so a missing one is a failure.
 #   BUILD=/path/to/build tests/hw/90-package.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,7 +17,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 [ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
 shopt -s nullglob
 packages=("$build"/deb/parvane_*_amd64.deb)
-[ ${#packages[@]} -gt 0 ] || skip "no package in $build/deb (make deb builds it)"
+[ ${#packages[@]} -gt 0 ] || fail "no package in $build/deb (make deb builds it)"
 deb=${packages[-1]}
 if dpkg-query -W -f='${Status}' parvane 2>/dev/null | grep -q ' installed'; then
   fail "parvane is already installed here; dpkg --purge parvane first"

@@ -2,7 +2,17 @@
 # The guest is root in the checkout; BUILD is the host's build directory.
 : "${BUILD:?BUILD is not set (run through make hwtest)}"
 BIN=$BUILD/bin
-TWIN_LOG=/tmp/parvane-twin.log
+# Each script has its own fresh directory for its files and its own twin log
+# (what the twins it started wrote), so no check can read another script's
+# output. twin_log_reset empties the log between cases of one script.
+HW_NAME=$(basename "$0" .sh)
+HW_TMP=/tmp/hw-$HW_NAME
+rm -rf "$HW_TMP"
+mkdir -p "$HW_TMP"
+chmod 755 "$HW_TMP"
+TWIN_LOG=$HW_TMP/twin.log
+: > "$TWIN_LOG"
+twin_log_reset() { : > "$TWIN_LOG"; }
 TWIN_PROC=
 HW_USER=parvane-user
 

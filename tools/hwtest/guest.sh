@@ -1,17 +1,23 @@
 #!/bin/sh
 # Inside the VM, as root, in the checkout: loads the modules the twin needs
-# and runs every executable tests/hw/*.sh in name order. One result line per
-# script for the host side of the rig, each script's output framed by
-# markers so the host can show it on failure.
+# and runs every tests/hw/*.sh in name order. One result line per script for
+# the host side of the rig, each script's output framed by markers so the
+# host can show it on failure. A script that cannot be run (no run bit) is a
+# failure, not a silent gap; so is a selection that matches no script.
 echo
 modprobe uhid
 modprobe hid-generic
 modprobe snd-aloop
+ran=0
 for script in tests/hw/*.sh; do
-  [ -x "$script" ] || continue
   name=$(basename "$script")
   [ "$name" = lib.sh ] && continue
   case "$name" in *"$HW_ONLY"*) ;; *) continue ;; esac
+  ran=$((ran + 1))
+  if [ ! -x "$script" ]; then
+    echo "PARVANE-HW-RESULT failed $name (not executable: chmod +x $script)"
+    continue
+  fi
   echo "PARVANE-HW-BEGIN $name"
   out=/tmp/hw-$name.out
   timeout 300 "$script" >"$out" 2>&1
@@ -25,4 +31,4 @@ for script in tests/hw/*.sh; do
     *) echo "PARVANE-HW-RESULT failed $name (exit $code)" ;;
   esac
 done
-echo "PARVANE-HW-DONE"
+echo "PARVANE-HW-DONE $ran"

@@ -59,11 +59,30 @@ if [ "$accel" = kvm ]; then
 else
   qemu+=(-accel tcg,thread=multi -cpu max)
 fi
+# A virtual USB port: QEMU's xhci with a usb-redir device whose socket the
+# twin, on this side, connects to as the device. PARVANE_HWTEST_USB_TWIN
+# (parvane-twin options and scenario) plugs one twin there for the whole boot.
+sock="$work/usb-redir.sock"
+rm -f "$sock"
+qemu+=(-device qemu-xhci,id=xhci -chardev "socket,id=ur,path=$sock,server=on,wait=off"
+       -device usb-redir,chardev=ur,bus=xhci.0)
+twin_pid=
+if [ -n "${PARVANE_HWTEST_USB_TWIN:-}" ]; then
+  (for _ in $(seq 300); do [ -S "$sock" ] && break; sleep 0.1; done
+   # shellcheck disable=SC2086
+   exec "$build/bin/parvane-twin" --usb-redir "$sock" $PARVANE_HWTEST_USB_TWIN) >"$work/usb-twin.log" 2>&1 &
+  twin_pid=$!
+fi
 echo "hwtest: booting $kernel ($accel), console in $log"
 status=0
 timeout "$timeout_s" "${qemu[@]}" -append "$cmdline parvane.checkout=$checkout parvane.build=$build parvane.only=${PARVANE_HWTEST_ONLY:-}" \
   </dev/null >"$log" 2>&1 || status=$?
 tr -d '\r' < "$log" > "$log.txt" && mv "$log.txt" "$log"
+if [ -n "$twin_pid" ]; then
+  kill "$twin_pid" 2>/dev/null || true
+  wait "$twin_pid" 2>/dev/null || true
+  echo "hwtest: the USB twin's output:"; sed 's/^/  /' "$work/usb-twin.log"
+fi
 
 passed=0; failed=0; skipped=0
 while IFS= read -r line; do
@@ -80,6 +99,7 @@ while IFS= read -r line; do
   esac
 done < <(grep '^PARVANE-HW-RESULT ' "$log" || true)
 
+grep '^PARVANE-HW-USB' "$log" | sed 's/^PARVANE-HW-USB /hwtest: guest: /' || true
 summary="$passed passed, $failed failed"
 [ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
 if ! grep -q '^PARVANE-HW-DONE' "$log"; then

@@ -8,6 +8,17 @@ echo
 modprobe uhid
 modprobe hid-generic
 modprobe snd-aloop
+# The virtual USB port and the drivers a real adapter binds to.
+modprobe xhci-pci
+modprobe usbhid
+modprobe snd-usb-audio
+sleep 2
+echo "PARVANE-HW-USB kernel log:"
+dmesg | grep -Ei 'usb 1-|hid-generic|hidraw|snd-usb-audio|usbcore' | sed 's/^/PARVANE-HW-USB /'
+{ echo "sound cards:"; cat /proc/asound/cards; } 2>&1 | sed 's/^/PARVANE-HW-USB /'
+if [ -n "$(ls /sys/bus/usb/devices/1-1 2>/dev/null)" ]; then
+  "$BUILD/bin/parvane-cli" info 2>&1 | sed 's/^/PARVANE-HW-USB info: /'
+fi
 ran=0
 for script in tests/hw/*.sh; do
   name=$(basename "$script")

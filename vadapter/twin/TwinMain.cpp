@@ -1,11 +1,17 @@
 // parvane-twin: the virtual adapter behind the kernel's own layers, for
 // running the programs unchanged against it (no PARVANE_VIRTUAL_ADAPTER):
-// its HID side through /dev/uhid, its USB audio as an ALSA client. Runs
-// until SIGTERM or SIGINT, then removes the device and stops the audio, as
-// an unplug does.
+// either as a USB device on a virtual port (--usb-redir: the usbredir socket
+// of a QEMU usb-redir device, whose guest's xhci, usbhid and snd-usb-audio
+// drivers take it), or, in this kernel, its HID side through /dev/uhid and
+// its USB audio as an ALSA client. Runs until SIGTERM or SIGINT, then
+// unplugs.
 #include "vadapter/VirtualAdapterDevice.h"
 #include "vadapter/twin/AlsaLineFront.h"
 #include "vadapter/twin/UhidFront.h"
+#include "vadapter/twin/UsbRedirFront.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +33,9 @@ void OnSignal(int)
 
 const char* const kUsage =
     "usage: parvane-twin [--vendor-id ID] [--product-id ID] [--reply-length N] [--other-interface]\n"
-    "                    [--line-pcm PCM] [--heard-status FILE] [--no-audio] PRESET|SCENARIO\n"
+    "                    [--line-pcm PCM] [--heard-status FILE] [--no-audio] [--usb-redir SOCKET]\n"
+    "                    PRESET|SCENARIO\n"
+    "  --usb-redir SOCKET be a USB device on the usbredir socket SOCKET (QEMU's usb-redir chardev)\n"
     "  --reply-length N   answer feature-report reads with N bytes (default 9, as usbhid does)\n"
     "  --other-interface  first add an interface without the adapter's feature report, same ids\n"
     "  --line-pcm PCM     ALSA PCM the line audio is played into (default hw:Loopback,0,0)\n"
@@ -56,6 +64,42 @@ std::string SerialText(const std::array<uint8_t, 6>& serial)
     return text;
 }
 
+// Connects to the usbredir socket (the peer listens) and serves as the USB
+// device until a signal or the peer closes; the signal unplugs it.
+int ServeUsbRedir(const std::string& path, parvane::VirtualAdapter& adapter, const parvane::Scenario& scenario,
+                  size_t replyLength, bool otherInterface, bool audio)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return Usage("socket path too long: " + path);
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::fprintf(stderr, "parvane-twin: cannot connect to %s: %s\n", path.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return 1;
+    }
+    parvane::UsbIdentity identity{scenario.vendorId, scenario.productId, scenario.model,
+                                  SerialText(scenario.serial), otherInterface, audio, replyLength};
+    parvane::UsbAdapterDevice device(adapter, identity);
+    parvane::UsbRedirFront front(fd, device, scenario.vendorId, scenario.productId);
+    std::fprintf(stderr, "parvane-twin: %s plugged in as USB device %04x:%04x on %s\n", scenario.model.c_str(),
+                 scenario.vendorId, scenario.productId, path.c_str());
+    std::string error;
+    while (g_stop == 0) {
+        if (!front.Serve(100, error)) {
+            std::fprintf(stderr, "parvane-twin: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    front.Unplug();
+    std::fprintf(stderr, "parvane-twin: unplugged after %d reports, %ld line packets\n", device.ReportsServed(),
+                 front.LinePacketsSent());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,6 +112,7 @@ int main(int argc, char** argv)
     std::string linePcm = "hw:Loopback,0,0";
     std::string heardStatus = "/proc/asound/Loopback/pcm1p/sub1/status";
     std::string source;
+    std::string usbRedir;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -79,6 +124,8 @@ int main(int argc, char** argv)
         } else if (arg == "--reply-length" && hasValue) {
             if (!ParseId(argv[++i], 64, replyLength) || replyLength == 0)
                 return Usage(std::string("bad --reply-length value: ") + argv[i]);
+        } else if (arg == "--usb-redir" && hasValue) {
+            usbRedir = argv[++i];
         } else if (arg == "--line-pcm" && hasValue) {
             linePcm = argv[++i];
         } else if (arg == "--heard-status" && hasValue) {
@@ -115,6 +162,9 @@ int main(int argc, char** argv)
     action.sa_handler = OnSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+
+    if (!usbRedir.empty())
+        return ServeUsbRedir(usbRedir, adapter, scenario, replyLength, otherInterface, audio);
 
     const parvane::UhidIdentity identity{scenario.vendorId, scenario.productId, scenario.model,
                                          SerialText(scenario.serial), true};

@@ -1,5 +1,7 @@
 #include "vadapter/twin/UhidFront.h"
 
+#include "vadapter/twin/AdapterHidReport.h"
+
 #include <linux/uhid.h>
 #include <poll.h>
 #include <unistd.h>
@@ -11,34 +13,6 @@
 namespace parvane {
 
 namespace {
-
-constexpr size_t kReportLength = 9;
-
-// Vendor page 0xFF00, one feature report of 8 bytes, no report ids: the
-// adapter's report as the host sees it (report id 0 in front of it).
-constexpr uint8_t kAdapterDescriptor[] = {
-    0x06, 0x00, 0xFF, // Usage Page (Vendor 0xFF00)
-    0x09, 0x01,       // Usage (1)
-    0xA1, 0x01,       // Collection (Application)
-    0x09, 0x01,       //   Usage (1)
-    0x15, 0x00,       //   Logical Minimum (0)
-    0x26, 0xFF, 0x00, //   Logical Maximum (255)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x08,       //   Report Count (8)
-    0xB1, 0x02,       //   Feature (Data, Variable, Absolute)
-    0xC0,             // End Collection
-};
-
-// Another interface of a composite device: consumer keys, one input report.
-constexpr uint8_t kOtherInterfaceDescriptor[] = {
-    0x05, 0x0C,       // Usage Page (Consumer)
-    0x09, 0x01,       // Usage (Consumer Control)
-    0xA1, 0x01,       // Collection (Application)
-    0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,
-    0x09, 0xE9, 0x09, 0xEA, 0x09, 0xE2, 0x09, 0xCD, 0x09, 0xB5, 0x09, 0xB6, 0x09, 0xB7, 0x09, 0xB3,
-    0x81, 0x02,       //   Input (Data, Variable, Absolute)
-    0xC0,
-};
 
 void CopyText(uint8_t* to, size_t size, const std::string& text)
 {
@@ -77,9 +51,9 @@ bool UhidFront::Create(std::string& error)
     CopyText(create.name, sizeof create.name, m_identity.name);
     CopyText(create.phys, sizeof create.phys, "parvane-twin");
     CopyText(create.uniq, sizeof create.uniq, m_identity.serial);
-    const uint8_t* descriptor = m_identity.featureReport ? kAdapterDescriptor : kOtherInterfaceDescriptor;
+    const uint8_t* descriptor = m_identity.featureReport ? kAdapterReportDescriptor : kOtherInterfaceReportDescriptor;
     const size_t descriptorSize =
-        m_identity.featureReport ? sizeof kAdapterDescriptor : sizeof kOtherInterfaceDescriptor;
+        m_identity.featureReport ? sizeof kAdapterReportDescriptor : sizeof kOtherInterfaceReportDescriptor;
     std::memcpy(create.rd_data, descriptor, descriptorSize);
     create.rd_size = static_cast<uint16_t>(descriptorSize);
     create.bus = 0x03; // BUS_USB
@@ -149,7 +123,7 @@ bool UhidFront::Serve(int timeoutMs, std::string& error)
         return Reply(&answer, sizeof answer, error);
     } else if (event.type == UHID_GET_REPORT) {
         const auto& request = event.u.get_report;
-        uint8_t reply[kReportLength] = {};
+        uint8_t reply[kAdapterReportLength] = {};
         int failure = 0;
         const bool ok = request.rtype == UHID_FEATURE_REPORT && ModelHandle() > 0 &&
                         m_adapter.GetFeatureReport(m_handle, reply, sizeof reply, failure);
@@ -159,8 +133,9 @@ bool UhidFront::Serve(int timeoutMs, std::string& error)
         answer.u.get_report_reply.id = request.id;
         answer.u.get_report_reply.err = ok ? 0 : EIO;
         if (ok) {
-            std::memcpy(answer.u.get_report_reply.data, reply, std::min(sizeof reply, m_replyLength));
-            answer.u.get_report_reply.size = static_cast<uint16_t>(m_replyLength);
+            const std::vector<uint8_t> framed = FrameFeatureReply(reply, m_replyLength);
+            std::memcpy(answer.u.get_report_reply.data, framed.data(), framed.size());
+            answer.u.get_report_reply.size = static_cast<uint16_t>(framed.size());
         }
         return Reply(&answer, sizeof answer, error);
     }

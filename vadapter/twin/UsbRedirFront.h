@@ -1,0 +1,57 @@
+#pragma once
+// The twin on a virtual USB port: it speaks the usbredir protocol as the
+// device side to a peer such as QEMU's usb-redir socket, so the guest
+// kernel's xhci, usbhid and snd-usb-audio drivers handle it as they would the
+// real adapter. Requests go to UsbAdapterDevice; the line audio goes out as
+// one isochronous packet a millisecond while the host's stream runs, paced
+// by a monotonic clock. Single-threaded: Serve() does all the work.
+
+#include "vadapter/twin/UsbAdapterDevice.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+struct usbredirparser;
+
+namespace parvane {
+
+class UsbRedirFront {
+public:
+    // fd: a connected stream socket (the front takes it over and closes it).
+    UsbRedirFront(int fd, UsbAdapterDevice& device, uint16_t vendorId, uint16_t productId);
+    ~UsbRedirFront();
+    UsbRedirFront(const UsbRedirFront&) = delete;
+    UsbRedirFront& operator=(const UsbRedirFront&) = delete;
+
+    // Waits up to timeoutMs (less when a packet is due) for the peer, answers
+    // it and sends what is due. False when the socket failed or closed.
+    bool Serve(int timeoutMs, std::string& error);
+    // The unplug: device_disconnect, written out before returning.
+    void Unplug();
+
+    long LinePacketsSent() const { return m_linePackets; }
+    bool Connected() const { return m_connected; }
+
+private:
+    static int Read(void* self, uint8_t* data, int count);
+    static int Write(void* self, uint8_t* data, int count);
+    void Announce();
+    void SendInterfacesAndEndpoints();
+    void SendDueLinePackets();
+    bool Flush(std::string& error);
+
+    friend struct UsbRedirCallbacks;
+    int m_fd;
+    UsbAdapterDevice& m_device;
+    uint16_t m_vendorId;
+    uint16_t m_productId;
+    usbredirparser* m_parser = nullptr;
+    bool m_closed = false;
+    bool m_connected = false;
+    bool m_lineRunning = false;
+    std::chrono::steady_clock::time_point m_nextLinePacket;
+    long m_linePackets = 0;
+};
+
+} // namespace parvane

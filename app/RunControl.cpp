@@ -51,10 +51,16 @@ RunControl::RunControl(CDeviceOper& device, CMultiLanguage& language, RunPanel& 
 RunControl::~RunControl()
 {
     Shutdown();
-    std::lock_guard<std::mutex> lock(m_link->mutex);
+    std::unique_lock<std::mutex> lock(m_link->mutex);
     if (m_link->liveWorkers > 0)
         DebugPrint("The verification worker is still inside the tone-detection library; it ends by itself");
     m_link->control = nullptr;
+    // From here no worker starts a release. One already under way uses the
+    // device, which the front end destroys after this object: wait for it,
+    // as long as the binding itself may wait for the library.
+    if (!m_link->changed.wait_for(lock, std::chrono::milliseconds(kReleaseWaitMs),
+                                  [this] { return m_link->releasing == 0; }))
+        DebugPrint("A verification worker is still releasing the line; it is left to the device's teardown");
 }
 
 // ---- Start ------------------------------------------------------------------------
@@ -220,13 +226,52 @@ void RunControl::OnTimer(int id)
 void RunControl::Answer()
 {
     DebugPrint("Start analyze...");
-    m_device.Binding().DaaSetOffhook();
+    if (!ClaimLine()) {
+        DebugPrint("A worker of an earlier run is still releasing the line, so the call is not answered");
+        FailAnswer();
+        return;
+    }
+    if (m_device.Binding().DaaSetOffhook() == 0) {
+        DebugPrint("DaaSetOffhook failed, so the call is not answered");
+        // Whatever part of the seizure reached the adapter is undone.
+        m_device.Binding().DaaSetOnhook();
+        FailAnswer();
+        return;
+    }
     m_device.m_bLineAnswered = 1;
     m_device.SetLedMode(LED_MODE_ON);
     m_sleep(kAnswerSettleMs);
     m_bAnalysing = 1;
     if (Mode() != RunMode::Analyze)
         StartWorker();
+}
+
+bool RunControl::ClaimLine()
+{
+    std::unique_lock<std::mutex> lock(m_link->mutex);
+    if (!m_link->changed.wait_for(lock, std::chrono::milliseconds(kReleaseWaitMs),
+                                  [this] { return m_link->releasing == 0; }))
+        return false;
+    // A worker of an earlier run that decides afterwards leaves the line alone.
+    m_link->lineRun = m_link->run;
+    return true;
+}
+
+void RunControl::FailAnswer()
+{
+    // A run that holds no call cannot go on: it ends, and says why, rather
+    // than listen to a line it never seized.
+    DebugPrint("%s", kLineNotAnsweredText);
+    m_timers.KillTimer(RunTimers::kAutoStopTimer);
+    m_device.m_bLineAnswered = 0;
+    m_capture.StopCapture();
+    m_panel.SetRunButtons(true, false);
+    {
+        std::lock_guard<std::mutex> lock(m_link->mutex);
+        m_link->failure = kLineNotAnsweredText;
+    }
+    EndRun();
+    m_panel.SetStatusText(kLineNotAnsweredText);
 }
 
 void RunControl::StartWorker()
@@ -309,10 +354,13 @@ void RunControl::CloseDevice()
 void RunControl::EndPreviousWorker()
 {
     // The worker of the previous run was woken by Stop; it stops detection
-    // and releases the line within moments. The new run must not be answered
-    // before that, or the late release would hang its call up.
+    // and releases the line within moments, and the new run's detection
+    // should not start beside it. A worker still out after the wait touches
+    // neither the status line nor the line of the new run: both belong to
+    // the run that owns them.
     if (!WaitForWorkers(kWorkerEndWaitMs))
-        DebugPrint("The verification worker of the previous run has not ended yet");
+        DebugPrint("The verification worker of the previous run has not ended yet; it leaves the new run's line "
+                   "alone");
 }
 
 std::string RunControl::RunFailure() const

@@ -31,6 +31,7 @@
 #include "app/RunTimers.h"
 #include "audio/AnalysisOutput.h"
 #include "device/AnswerRequester.h"
+#include "device/DeviceATABase.h"
 #include "display/WaveBox.h"
 
 #include <atomic>
@@ -120,6 +121,10 @@ public:
     // How long a new run waits for the worker of the previous run to have
     // stopped detection and released the line.
     static constexpr uint32_t kWorkerEndWaitMs = 3000;
+    // How long the answer (and the teardown) waits for a worker's release of
+    // the line that is already under way: as long as the binding waits for
+    // the FXO library's call lock, after which the release is refused.
+    static constexpr uint32_t kReleaseWaitMs = CDeviceATABase::kStuckCallMs;
 
     RunControl(CDeviceOper& device, CMultiLanguage& language, RunPanel& panel, RunTimers& timers,
                AnalysisCapture& capture);
@@ -187,6 +192,8 @@ public:
         "The adapter was unplugged: the run has ended. Plug it in again, then press Start.";
     static constexpr const char* kAdapterMissingText = "The adapter is unplugged. Plug it in, then press Start.";
     static constexpr const char* kAdapterBackText = "The adapter is plugged in again and ready.";
+    static constexpr const char* kLineNotAnsweredText =
+        "The line could not be answered: the adapter did not take it off-hook. The run has ended.";
 
     // Verification workers still running.
     int LiveWorkers() const;
@@ -207,6 +214,11 @@ public:
 
 private:
     void Answer();
+    // Makes the current run the owner of the line, once no worker of an
+    // earlier run is releasing it. False when such a release is still under
+    // way after kReleaseWaitMs.
+    bool ClaimLine();
+    void FailAnswer();
     void OnAdapterPresence();
     void PrimeLine();
     void StartWorker();
@@ -237,7 +249,12 @@ private:
 // What the run control and its verification workers share. The workers hold
 // it too, so a worker that is still inside the tone-detection library when
 // the run control goes away finds `control` empty and touches nothing of it
-// (nor of the device or panel) any more. Everything here is under `mutex`.
+// (nor of the device or panel) any more. Everything here is under `mutex`,
+// which is never held across a call into a library: a worker that releases
+// the line decides under it (its run still owns the line) and counts itself
+// in `releasing`, then calls without it; an answer claims the line only when
+// no such release is under way, so a late release cannot land on the next
+// run's call.
 struct RunLink {
     std::mutex mutex;
     std::condition_variable changed;
@@ -245,14 +262,17 @@ struct RunLink {
     // started and ends when that run ends.
     uint64_t run = 0;
     uint64_t workerRun = UINT64_MAX; // the run the last worker was started for
+    uint64_t lineRun = UINT64_MAX;   // the run that last answered the line
     int liveWorkers = 0;
+    int releasing = 0;               // workers inside their release of the line
     std::string failure;             // RunControl::RunFailure
     RunControl* control = nullptr;   // null once the run control is gone
 };
 
 // The verification worker: reads the operator's figures, starts the
 // tone-detection library and writes its verdict to the status line once a
-// second until its run ends; then stops detection and releases the line.
+// second until its run ends; then stops detection and releases the line,
+// unless a later run has answered it meanwhile.
 // Returns 1 on every path.
 int VexlinThread(CDeviceOper* device, std::shared_ptr<RunLink> link, uint64_t run);
 

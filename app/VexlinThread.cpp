@@ -2,8 +2,9 @@
 //
 // It may outlive the run control (a tone-detection call that does not come
 // back within the teardown wait): everything it reaches of the run control,
-// the panel, the language pack and the device is reached under the link's
-// lock and only while the link still names the run control. It keeps its own
+// the panel and the language pack is reached under the link's lock and only
+// while the link still names the run control; the device only while the run
+// control waits for it (see ReleaseLine). It keeps its own
 // hold on the tone-detection library, so unloading the binding cannot pull
 // the code it is running out from under it.
 #include "app/RunControl.h"
@@ -36,12 +37,29 @@ struct Detection {
     bool bound = false;
 };
 
-// Releases the line, while the run control (and so the device) is there.
-// Called with the link's lock held.
-void ReleaseLine(RunLink& link, CDeviceOper* device)
+// Releases the line, unless a later run has answered it since this worker's
+// run did (or the run control is gone). Called without the link's lock: the
+// decision is taken under it, the library is called after letting go, so a
+// slow or stuck call holds up nobody but this worker. While the call is under
+// way `releasing` counts it, and no answer claims the line until it is back.
+void ReleaseLine(RunLink& link, CDeviceOper* device, uint64_t run, long port)
 {
-    if (link.control != nullptr)
-        device->Binding().DaaSetOnhook();
+    {
+        std::lock_guard<std::mutex> lock(link.mutex);
+        if (link.control == nullptr)
+            return;
+        if (link.lineRun != run) {
+            DebugPrint("A later run has answered the line, so it is not released (index=%ld)", port);
+            return;
+        }
+        ++link.releasing;
+    }
+    device->Binding().DaaSetOnhook();
+    {
+        std::lock_guard<std::mutex> lock(link.mutex);
+        --link.releasing;
+    }
+    link.changed.notify_all();
 }
 
 // The run cannot go on: the reason goes to the trace and, while the run is
@@ -49,12 +67,14 @@ void ReleaseLine(RunLink& link, CDeviceOper* device)
 void FailRun(RunLink& link, CDeviceOper* device, uint64_t run, long port, const char* reason)
 {
     DebugPrint("%s (index=%ld)", reason, port);
-    std::lock_guard<std::mutex> lock(link.mutex);
-    if (link.control != nullptr && link.run == run) {
-        link.failure = reason;
-        link.control->Panel().SetStatusText(reason);
+    {
+        std::lock_guard<std::mutex> lock(link.mutex);
+        if (link.control != nullptr && link.run == run) {
+            link.failure = reason;
+            link.control->Panel().SetStatusText(reason);
+        }
     }
-    ReleaseLine(link, device);
+    ReleaseLine(link, device, run, port);
 }
 
 } // namespace
@@ -161,8 +181,7 @@ int VexlinThread(CDeviceOper* device, std::shared_ptr<RunLink> link, uint64_t ru
     DebugPrint("m_bIsWorking=FALSE,so stop Busy Tone Detect(index=%ld)", port);
     detection.stop();
     DebugPrint("pstn is busy or daa is hook on,start set daa hook on(index=%ld)", port);
-    std::lock_guard<std::mutex> lock(link->mutex);
-    ReleaseLine(*link, device);
+    ReleaseLine(*link, device, run, port);
     return 1;
 }
 

@@ -45,6 +45,10 @@ struct Scenario {
     // after it first answers a call (-1: never); it stays out
     // (vadapter/VirtualAdapterDevice.cpp).
     int64_t unplugAfterAnswerMs = -1;
+    // [adapter] lose_answer: 1: once the line has rung, every report that
+    // would take the DAA off-hook is lost on its way (the send fails), so
+    // no call can be answered (vadapter/VirtualAdapterDevice.cpp).
+    bool loseAnswer = false;
 
     // [phone]: the telephone set on the phone port (vadapter/VirtualSlic.cpp).
     int64_t phoneOffHookMs = -1;  // from opening the adapter until it is lifted; -1: stays on-hook

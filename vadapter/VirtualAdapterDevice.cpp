@@ -40,8 +40,20 @@ bool ApplyUnplugAfterAnswer(const std::string& value, Scenario& scenario, std::s
     return true;
 }
 
+bool ApplyLoseAnswer(const std::string& value, Scenario& scenario, std::string& error)
+{
+    uint64_t number = 0;
+    if (!ParseScenarioNumber(value, 1, number)) {
+        error = "expected 0 or 1";
+        return false;
+    }
+    scenario.loseAnswer = number == 1;
+    return true;
+}
+
 const ScenarioKeys g_plugKeys = {
     {"adapter", "unplug_after_answer", ApplyUnplugAfterAnswer},
+    {"adapter", "lose_answer", ApplyLoseAnswer},
 };
 
 constexpr uint8_t kResetCommand = 0x20;
@@ -148,6 +160,10 @@ bool VirtualAdapterDevice::SendFeatureReport(int handle, const uint8_t* report, 
         error = EPROTO; // the controller drops reports it cannot frame
         ok = false;
     }
+    if (ok && m_scenario.loseAnswer && m_ringSeen && OffHookWriteLocked(report)) {
+        error = EIO;
+        ok = false;
+    }
     LogLocked(true, ok, bytes);
     if (ok)
         ExecuteLocked(report);
@@ -241,11 +257,22 @@ void VirtualAdapterDevice::WriteControllerLocked(uint8_t reg, uint8_t value)
     }
 }
 
+bool VirtualAdapterDevice::OffHookWriteLocked(const uint8_t* report) const
+{
+    // A serial transfer to the DAA writing its hook register with the
+    // off-hook bit set.
+    const uint8_t* data = report + 5;
+    return report[2] == kKindWrite4 && report[4] == kCtrlSpi &&
+           (m_registers[kCtrlSelect] & (kSelectDaa | kSelectSlic)) == kSelectDaa && data[0] == 0x20 && data[1] == 5 &&
+           (data[2] & 0x01) != 0 && data[3] == 0x61;
+}
+
 uint8_t VirtualAdapterDevice::ReadControllerLocked(uint8_t reg)
 {
     uint8_t value = m_registers[reg];
     if (reg == kCtrlLine) {
         const bool ringing = !m_daa.OffHook() && m_call.RingBurst(NowLocked());
+        m_ringSeen = m_ringSeen || ringing;
         value = static_cast<uint8_t>((value & ~kRingInput) | (ringing ? 0 : kRingInput));
     } else if (reg == kCtrlEeprom) {
         value = static_cast<uint8_t>((value & 0x0F) | (m_eeprom.DataOut() ? kEepromDataOut : 0));
@@ -393,6 +420,7 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_offHookSince = 0;
     m_firstOffHookMs = 0;
     m_scheduledUnplugDone = false;
+    m_ringSeen = false;
     PowerOnLocked();
     m_reports.clear();
     m_bus.clear();

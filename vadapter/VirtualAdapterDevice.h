@@ -152,6 +152,7 @@ private:
     void ExecuteLocked(const uint8_t* report);
     void WriteControllerLocked(uint8_t reg, uint8_t value);
     uint8_t ReadControllerLocked(uint8_t reg);
+    bool OffHookWriteLocked(const uint8_t* report) const;
     void SerialTransferLocked(const uint8_t* data);
     void NoteHookLocked();
     // Carries out the scenario's timed unplug once it is due.
@@ -192,6 +193,7 @@ private:
     uint64_t m_offHookSince = 0;
     uint64_t m_firstOffHookMs = 0;   // when a call was first answered; 0: not yet
     bool m_scheduledUnplugDone = false;
+    bool m_ringSeen = false;         // the line has rung since the last reset
 
     // USB audio: rebuilt from the scenario at Reset.
     std::shared_ptr<const LineAudio> m_lineAudio;

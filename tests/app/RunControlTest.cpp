@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +47,8 @@ struct FakeDetector {
     std::atomic<int> count{0};
     std::atomic<int> happened{0};
     std::atomic<int> period{0};
+    // Runs inside StartVexlin2, on the worker's thread.
+    std::function<void()> onStart;
     // While held, GetBusyToneCount does not come back (a stuck library).
     std::mutex holdMutex;
     std::condition_variable holdChanged;
@@ -94,6 +98,8 @@ int FakeStart2(const char* name, int f1, int f2, int period, int a, int b, int c
     g_detector->Record("StartVexlin2(" + std::string(name) + "," + std::to_string(f1) + "," + std::to_string(f2) + "," +
                        std::to_string(period) + "," + std::to_string(a) + "," + std::to_string(b) + "," +
                        std::to_string(c) + ")");
+    if (g_detector->onStart)
+        g_detector->onStart();
     return g_detector->startResult.load();
 }
 void FakeStop() { g_detector->Record("StopVexlin"); }
@@ -327,6 +333,88 @@ TEST_F(RunControlTest, AnEarlierRunsWorkerEndsBeforeTheNextRunIsAnswered)
     EXPECT_TRUE(adapter->IsOffHook());
     EXPECT_EQ(panel.Status(), "No busy tone detected yet (count 4)");
     run->Stop();
+}
+
+// Mended: the worker released the line holding the link's lock, so a
+// release stuck in the FXO library froze every control that takes the lock.
+TEST_F(RunControlTest, AReleaseStuckInTheLibraryHoldsUpNoControl)
+{
+    // Only the worker is inside the library: the line watch is stopped.
+    device->Stop();
+    device->SetStuckCallWaitForTest(300);
+    Figures("450", "0", "350", "350");
+    detector.startResult = 0;
+    detector.onStart = [this] { adapter->HoldExchanges(); };
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(adapter->WaitForHeldExchange(5000)); // the worker's release
+    auto controls = std::async(std::launch::async, [this] {
+        std::vector<std::string> seen;
+        seen.push_back(run->RunFailure());
+        seen.push_back(run->WaitForWorkers(200) ? "no worker" : "worker still out");
+        run->Stop(); // its own release is refused after the binding's wait
+        seen.push_back(run->m_bIsWorking.load() == 0 ? "stopped" : "running");
+        return seen;
+    });
+    const bool returned = controls.wait_for(std::chrono::seconds(4)) == std::future_status::ready;
+    adapter->ReleaseExchanges();
+    ASSERT_TRUE(returned) << "a control waited for the worker's release";
+    EXPECT_EQ(controls.get(),
+              (std::vector<std::string>{RunControl::kDetectionRefusedText, "worker still out", "stopped"}));
+    ASSERT_TRUE(run->WaitForWorkers(5000));
+    EXPECT_FALSE(adapter->IsOffHook());
+}
+
+// Mended: a worker that ended after the next run had answered put that run's
+// call on-hook.
+TEST_F(RunControlTest, AWorkerEndingLateLeavesTheNextRunsCallOffHook)
+{
+    TraceLines trace;
+    Figures("450", "0", "350", "350");
+    {
+        std::lock_guard<std::mutex> lock(detector.holdMutex);
+        detector.hold = true;
+    }
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(detector.WaitInsideHeldCall());
+    run->Stop();
+    // The first worker is still inside the library when the next run is
+    // armed (after its wait) and answered.
+    ASSERT_TRUE(run->Start());
+    EXPECT_EQ(trace.Containing("The verification worker of the previous run has not ended yet").size(), 1u);
+    run->OnTimer(RunTimers::kAnswerTimer);
+    ASSERT_TRUE(adapter->IsOffHook());
+    detector.Release();
+    ASSERT_TRUE(WaitFor([&] { return run->LiveWorkers() == 1; }));
+    EXPECT_EQ(trace.Count("A later run has answered the line, so it is not released (index=0)"), 1);
+    loop.RunFor(300);
+    EXPECT_TRUE(adapter->IsOffHook());
+    EXPECT_EQ(device->m_bLineAnswered.load(), 1);
+    run->Stop();
+    ASSERT_TRUE(run->WaitForWorkers(3000));
+    EXPECT_FALSE(adapter->IsOffHook());
+}
+
+// Mended: a failed seizure went on as an answered run (and parvane-cli then
+// reported "no tone").
+TEST_F(RunControlTest, ALineThatCannotBeSeizedEndsTheRunAndSaysSo)
+{
+    TraceLines trace;
+    device->Stop();
+    Figures("450", "0", "350", "350");
+    ASSERT_TRUE(run->Start());
+    adapter->FailNextSends(1000); // every report to the adapter is lost
+    run->OnTimer(RunTimers::kAnswerTimer);
+    adapter->FailNextSends(0);
+    EXPECT_EQ(run->RunFailure(), RunControl::kLineNotAnsweredText);
+    EXPECT_EQ(panel.Status(), RunControl::kLineNotAnsweredText);
+    EXPECT_EQ(trace.Count(RunControl::kLineNotAnsweredText), 1);
+    EXPECT_EQ(run->m_bIsWorking.load(), 0);
+    EXPECT_FALSE(run->IsAnalysing());
+    EXPECT_EQ(device->m_bLineAnswered.load(), 0);
+    EXPECT_TRUE(panel.StartEnabled());
+    EXPECT_EQ(run->LiveWorkers(), 0);
+    EXPECT_TRUE(detector.Calls().empty());
+    EXPECT_FALSE(adapter->IsOffHook());
 }
 
 TEST_F(RunControlTest, StartRefusesMissingFiguresWithoutArmingAnything)

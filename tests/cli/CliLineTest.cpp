@@ -177,3 +177,18 @@ TEST(CliLine, ProbeFindsTheAdapterUnderAnotherVendorIdAndNamesIt)
     std::remove(scenario.c_str());
     ::rmdir(directory.c_str());
 }
+
+// Mended: a call the adapter never took off-hook was analysed as silence and
+// reported as "no tone" (exit 4).
+TEST(CliLine, ALineThatCannotBeAnsweredIsAFailureNotAResult)
+{
+    const std::string directory = TemporaryDirectory();
+    const std::string scenario = directory + "/lost-answer.ini";
+    std::ofstream(scenario) << "[adapter]\nlose_answer = 1\n[call]\ntone = 450/350,0/350\n";
+    const CliResult result = RunCli({"analyze", "--virtual-adapter=" + scenario, "--seconds", "2"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("The line could not be answered"), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    std::remove(scenario.c_str());
+    ::rmdir(directory.c_str());
+}

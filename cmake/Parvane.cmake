@@ -12,7 +12,25 @@ function(parvane_add_test)
   gtest_discover_tests(${T_NAME}
     WORKING_DIRECTORY ${PARVANE_BIN_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PARVANE_VIRTUAL_ADAPTER=" LABELS "${T_LABELS}")
+    TEST_LIST ${T_NAME}_TESTS)
+  # Every test draws offscreen and starts without the caller's choice of
+  # virtual adapter. Both properties are lists, and a list handed through
+  # gtest_discover_tests' PROPERTIES loses its separators on the way to the
+  # discovery step (the rest of the list, LABELS included, became stray
+  # property names that CTest dropped). So they are set by a file CTest reads
+  # after the discovered tests, on the list of their names.
+  set(T_LABEL_ARGS)
+  if(T_LABELS)
+    string(JOIN ";" T_LABEL_LIST ${T_LABELS})
+    set(T_LABEL_ARGS "LABELS [==[${T_LABEL_LIST}]==]")
+  endif()
+  set(T_PROPERTIES_FILE "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_properties.cmake")
+  file(WRITE "${T_PROPERTIES_FILE}"
+    "if(${T_NAME}_TESTS)\n"
+    "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES\n"
+    "    ENVIRONMENT [==[QT_QPA_PLATFORM=offscreen;PARVANE_VIRTUAL_ADAPTER=]==] ${T_LABEL_ARGS})\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${T_PROPERTIES_FILE}")
 endfunction()
 
 # parvane_copy_library(target copy_name): lays a second copy of a shared

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -95,3 +96,20 @@ TEST(AdapterNodes, NamesANodeThatCannotBeOpenedWithTheFix)
 
 } // namespace
 } // namespace parvane
+
+namespace {
+
+// The test registration gives every test its environment: offscreen drawing,
+// and the virtual adapter's country cleared, so a caller who exported one for
+// the programs still gets the same results from the suite. Run through ctest.
+TEST(TestRegistration, EnvironmentReachesTheTests)
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    ASSERT_NE(platform, nullptr) << "QT_QPA_PLATFORM was not set by the test's properties";
+    EXPECT_STREQ(platform, "offscreen");
+    const char* country = std::getenv("PARVANE_VIRTUAL_ADAPTER");
+    ASSERT_NE(country, nullptr) << "PARVANE_VIRTUAL_ADAPTER was not cleared by the test's properties";
+    EXPECT_STREQ(country, "") << "the caller's PARVANE_VIRTUAL_ADAPTER reached the test";
+}
+
+} // namespace

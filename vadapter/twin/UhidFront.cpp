@@ -134,7 +134,8 @@ bool UhidFront::Serve(int timeoutMs, std::string& error)
         answer.u.get_report_reply.err = ok ? 0 : EIO;
         if (ok) {
             const std::vector<uint8_t> framed = FrameFeatureReply(reply, m_replyLength);
-            std::memcpy(answer.u.get_report_reply.data, framed.data(), framed.size());
+            if (!framed.empty()) // a zero-length reply has no data to copy
+                std::memcpy(answer.u.get_report_reply.data, framed.data(), framed.size());
             answer.u.get_report_reply.size = static_cast<uint16_t>(framed.size());
         }
         return Reply(&answer, sizeof answer, error);

@@ -4,6 +4,7 @@
 #include "device/DeviceOper.h"
 #include "platform/AdapterIds.h"
 #include "platform/ModuleDir.h"
+#include "platform/Tick.h"
 #include "tests/device/DeviceTestSupport.h"
 #include "vadapter/VirtualAdapterDevice.h"
 
@@ -11,6 +12,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -236,6 +238,31 @@ TEST(VirtualLine, PresenceIsTheListingAndClosingDoesNotWaitForTheComebackOpen)
         std::chrono::seconds(5)));
     adapter->RefuseOpens(false);
     device.reset(); // keeps what the parked thread holds
+}
+
+// The wait before the DAA start-up's second attempt ends when the device
+// closes: a line watch bringing a replugged adapter up is not left in it
+// while closing waits, nor does it make an attempt closing would refuse.
+TEST(VirtualLine, ClosingEndsTheWaitBeforeTheDaaRetry)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    TraceLines trace;
+    std::atomic<uint32_t> slept{0};
+    CDeviceOper device(DeviceClock{&parvane::GetTickCount32, [&slept](uint32_t milliseconds) {
+                                       slept += milliseconds;
+                                       parvane::SleepMs(milliseconds);
+                                   }});
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    adapter->FailDaaStartups(2);
+    auto starting = std::async(std::launch::async, [&device] { return device.InitializeDaa(); });
+    ASSERT_TRUE(Eventually([&] { return trace.Count("Error: Port1 FupInitDaa failed ,retry initial") == 1; },
+                           std::chrono::seconds(5)));
+    EXPECT_TRUE(device.Close());
+    EXPECT_EQ(starting.get(), 0);
+    EXPECT_EQ(trace.Count("Error: Port1 FupInitDaa failed ,retry initial"), 1);
+    EXPECT_EQ(trace.CountContaining("The device is closing"), 0) << "no second attempt";
+    EXPECT_LT(slept.load(), 100u + 90 + CDeviceOper::kRetryWaitMs) << "the wait ran to its end";
 }
 
 struct Cadence {

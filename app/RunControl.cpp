@@ -349,6 +349,10 @@ void RunControl::CloseDevice()
     m_device.Stop();
     m_device.Binding().FupLedSwitch(0);
     m_device.ResetHardware();
+    // The dialog keeps its device object to the end of the process: the
+    // bounded stop of its destructor is made here, so that no device thread
+    // is still inside the library while the process winds down.
+    m_device.Close();
 }
 
 void RunControl::EndPreviousWorker()

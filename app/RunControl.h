@@ -154,7 +154,9 @@ public:
     void Shutdown();
     // The front end closes: Shutdown, capture stopped, the line released if
     // it is still answered, the device thread stopped, the LED off and the
-    // adapter reset. The device then asks nothing of this object any more.
+    // adapter reset, then the device closed (CDeviceOper::Close: a device
+    // thread stuck in the library is parked). The device then asks nothing
+    // of this object any more, and calls nothing in the library.
     void CloseDevice();
 
     // The saved caption of the current-frequency label (m_strFreqLabel).

@@ -1,5 +1,6 @@
 #include "device/DeviceOper.h"
 
+#include "platform/AdapterNodes.h"
 #include "platform/DebugPrint.h"
 #include "platform/ModuleDir.h"
 #include "platform/Tick.h"
@@ -30,31 +31,47 @@ CDeviceOper::CDeviceOper(DeviceClock clock)
 
 CDeviceOper::~CDeviceOper()
 {
-    // No new call into the library: a worker's pass runs out quickly.
-    m_pDeviceATA->BeginTeardown();
-    StopThread();
-    // The FXO library must not be freed under a worker that outlived the stop
-    // bound (stuck in a slow USB transfer): it would return into freed code.
-    // A call already found stuck is not waited for again.
-    if (!WaitForWorkerExit(m_pDeviceATA->CallStuck() ? 0 : m_dwWorkerExitWaitMs)) {
-        const long index = m_nPortIndex;
-        if (m_pDeviceATA->AbandonCaller(LingeringWorker())) {
-            DebugPrint("The device thread is still inside the FXO library; it is left there, and the library stays "
-                       "loaded for it (index=%ld)",
-                       index);
-            AbandonWorker();
-            // Deliberately never freed: the parked thread holds these locks.
-            static_cast<void>(m_pDeviceATA.release());
-            static_cast<void>(m_pDeviceLock.release());
-            return;
-        }
-        // Outside the library the worker runs only its own short steps.
-        DebugPrint("The device thread is still busy; waiting for it (index=%ld)", index);
-        WaitForWorkerExit();
+    if (!Close()) {
+        // Deliberately never freed: the parked thread holds these locks, and
+        // the library stays loaded for it.
+        static_cast<void>(m_pDeviceATA.release());
+        static_cast<void>(m_pDeviceLock.release());
+        return;
     }
     Sleep(500);
     m_pDeviceATA->UnloadDlls();
     m_pDeviceATA.reset();
+}
+
+bool CDeviceOper::Close()
+{
+    if (m_bClosed)
+        return !m_bWorkerParked;
+    m_bClosed = true;
+    // No new call into the library: a worker's pass runs out quickly.
+    m_pDeviceATA->BeginTeardown();
+    StopThread();
+    // Nothing may be freed under a worker that outlived the stop bound
+    // (stuck in a slow USB transfer): it would return into freed code. A
+    // call already found stuck is not waited for again.
+    if (WaitForWorkerExit(m_pDeviceATA->CallStuck() ? 0 : m_dwWorkerExitWaitMs))
+        return true;
+    const long index = m_nPortIndex;
+    if (m_pDeviceATA->AbandonCaller(LingeringWorker())) {
+        DebugPrint("The device thread is still inside the FXO library; it is left there, and the library stays "
+                   "loaded for it (index=%ld)",
+                   index);
+        AbandonWorker();
+        // The binding and the device lock stay: a front end that keeps this
+        // object may still call through them (every call is refused now).
+        m_bWorkerParked = true;
+        return false;
+    }
+    // Outside the library the worker runs only its own short steps: sleeps
+    // that end once closing has begun and a look at the node list.
+    DebugPrint("The device thread is still busy; waiting for it (index=%ld)", index);
+    WaitForWorkerExit();
+    return true;
 }
 
 void CDeviceOper::InitiVariable()
@@ -132,17 +149,24 @@ int CDeviceOper::InitDllHandle()
     // a handle it may still hold.
     const int noVendorId = static_cast<uint16_t>(m_wVendorId + 1);
     const int noProductId = static_cast<uint16_t>(m_wProductId + 100);
-    if (FindHidDevice(m_wVendorId, m_wProductId)) {
-        m_pDeviceATA->ZorvLoad(noVendorId, noProductId);
-        DebugPrint("************* Start init dll handle (index=%ld)*************\n", index);
-        if (m_pDeviceATA->ZorvLoad(m_wVendorId, m_wProductId) == 0)
-            return 0;
-        m_bWatchPresence = true;
-        return 1;
-    }
+    if (FindHidDevice(m_wVendorId, m_wProductId))
+        return OpenThroughLibrary(true);
     DebugPrint("************* Start reset dll handle (index=%ld)*************\n", index);
     m_pDeviceATA->ZorvLoad(noVendorId, noProductId);
     return 0;
+}
+
+int CDeviceOper::OpenThroughLibrary(bool startLine)
+{
+    // Identifiers of no adapter first: the library drops the handle it may
+    // still hold, then opens afresh.
+    m_pDeviceATA->ZorvLoad(static_cast<uint16_t>(m_wVendorId + 1), static_cast<uint16_t>(m_wProductId + 100));
+    if (startLine)
+        DebugPrint("************* Start init dll handle (index=%ld)*************\n", static_cast<long>(m_nPortIndex));
+    if (m_pDeviceATA->ZorvLoad(m_wVendorId, m_wProductId) == 0)
+        return 0;
+    m_bWatchPresence = true;
+    return 1;
 }
 
 int CDeviceOper::OpenFirstAdapter(std::span<const uint16_t> productIds)
@@ -174,9 +198,11 @@ int CDeviceOper::InitializeDaa()
             ready = true;
         } else {
             DebugPrint("Error: Port%ld FupInitDaa failed ,retry initial", static_cast<long>(m_nPortIndex) + 1);
+            // The device closing ends the wait: no retry to wait for.
+            for (uint32_t waited = 0; waited < kRetryWaitMs && !binding.TearingDown(); waited += kRetrySliceMs)
+                Sleep(kRetrySliceMs);
             if (binding.TearingDown())
-                break; // the device is closing: no retry to wait for
-            Sleep(5000);
+                break;
         }
     }
     if (!ready) {
@@ -264,7 +290,11 @@ void CDeviceOper::CheckPresence()
     if (!m_bWatchPresence || static_cast<uint32_t>(Now() - m_dwPresenceCheckTickCount) < kPresenceCheckMs)
         return;
     m_dwPresenceCheckTickCount = Now();
-    const bool present = FindHidDevice(m_wVendorId, m_wProductId);
+    // A look at the node list, not an open: a node that cannot be opened
+    // for a moment (udev setting its permissions, another program holding
+    // it) is still plugged in, and an open here would run outside the
+    // binding, where closing cannot give up on it.
+    const bool present = parvane::AdapterPresent(m_wVendorId, m_wProductId);
     const long index = m_nPortIndex;
     if (m_bAdapterPresent && !present) {
         DebugPrint("The adapter was unplugged (index=%ld)", index);
@@ -284,7 +314,8 @@ void CDeviceOper::CheckPresence()
     } else if (!m_bAdapterPresent && present) {
         // Back: the old handle is dead and the chips were powered off.
         DebugPrint("The adapter is back; starting it up again (index=%ld)", index);
-        if (InitDllHandle() && InitializeDaa()) {
+        // Opened inside the library, whose calls closing bounds.
+        if (OpenThroughLibrary(false) && InitializeDaa()) {
             if (AnswerRequester* requester = m_pAnswerRequester.load())
                 requester->AdapterPresenceChanged(true);
         } else {

@@ -17,6 +17,7 @@
 //   ... runs: Binding().DaaSetOffhook()/DaaSetOnhook(), m_bLineAnswered,
 //       SetLedMode(2), m_bPstnRing ...
 //   at exit: device.Stop(); device.Binding().FupLedSwitch(0); device.ResetHardware();
+//            device.Close();                   // or delete it
 
 #include "device/AnswerRequester.h"
 #include "device/DeviceATABase.h"
@@ -61,19 +62,29 @@ public:
     static constexpr uint32_t kTotalBurstsMs = 400;     // bursts adding up to this within a window confirm
     static constexpr uint32_t kWindowMs = 1000;         // the accumulation window
     static constexpr uint32_t kReleaseSilenceMs = 4200; // silence longer than this releases a reported ring
+    // The wait after a failed DAA start-up, in slices that end it early when
+    // the device closes.
+    static constexpr uint32_t kRetryWaitMs = 5000;
+    static constexpr uint32_t kRetrySliceMs = 50;
     // How often the line watch looks whether the adapter is still there.
     static constexpr uint32_t kPresenceCheckMs = 500;
 
     // The clock may be given only here: the device thread reads it.
     explicit CDeviceOper(DeviceClock clock = DeviceClock::System());
-    // Stops the thread, waits 500 ms, frees the FXO library and the binding.
-    // From its start the binding calls the library no more, so a worker's
-    // pass ends once its current library call returns; the worker is waited
-    // for at most kWorkerExitWaitMs after the thread's own stop bound. A
-    // worker still inside the library then is left parked in the binding
-    // (see CDeviceATABase::AbandonCaller), which is kept, with the library
-    // loaded, for the rest of the process.
+    // Close, then waits 500 ms and frees the FXO library and the binding;
+    // when Close left a worker parked, both are kept for it instead.
     ~CDeviceOper() override;
+    // The bounded end of the device, for a front end that keeps the object
+    // (the dialog never deletes it) as for the destructor. From its start
+    // the binding calls the library no more, so a worker's pass ends once
+    // its current library call returns; the worker is waited for at most
+    // kWorkerExitWaitMs after the thread's own stop bound. A worker still
+    // inside the library then is left parked in the binding (see
+    // CDeviceATABase::AbandonCaller), which is kept, with the library loaded,
+    // for the rest of the process. Every FXO call through the binding is
+    // refused with a trace line from then on. False when a worker was
+    // parked; a second Close only repeats the first one's answer.
+    bool Close();
     // As long as the binding waits for a call in the library to come back.
     static constexpr uint32_t kWorkerExitWaitMs = CDeviceATABase::kStuckCallMs;
     // Tests shorten that wait and the binding's.
@@ -98,7 +109,8 @@ public:
     // then in m_wProductId).
     int OpenFirstAdapter(std::span<const uint16_t> productIds);
     // Resets the adapter controller and initialises the DAA, at most twice
-    // (5 s after each failure). TRUE: DAA ready, LED steady on.
+    // (5 s after each failure; the wait ends when the device closes). TRUE:
+    // DAA ready, LED steady on.
     int InitializeDaa();
     void SetLedMode(int mode);
     // Stops the thread, switches the LED off (mode 0). Returns StopThread's
@@ -160,6 +172,10 @@ private:
     uint32_t Now() const { return m_clock.now(); }
     void Sleep(uint32_t milliseconds) const { m_clock.sleep(milliseconds); }
     void UpdateLed();
+    // The open of InitDllHandle once the adapter is found: the library drops
+    // any old handle, then opens it. From then on its presence is watched.
+    // startLine: the "Start init dll handle" line between the two.
+    int OpenThroughLibrary(bool startLine);
     // Notices an unplugged adapter and brings it up again when it is back.
     void CheckPresence();
     void TrackRingInput();
@@ -175,4 +191,7 @@ private:
     std::atomic<bool> m_bWatchPresence{false};
     uint32_t m_dwPresenceCheckTickCount = 0;
     uint32_t m_dwWorkerExitWaitMs = kWorkerExitWaitMs;
+    // Close has run; it left a worker parked in the binding.
+    bool m_bClosed = false;
+    bool m_bWorkerParked = false;
 };

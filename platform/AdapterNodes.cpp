@@ -31,7 +31,10 @@ bool ReadHidId(const std::string& ueventFile, unsigned& bus, unsigned& vendor, u
 
 } // namespace
 
-std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uint16_t> productIds,
+namespace {
+
+// The nodes as sysfs lists them; none is opened.
+std::vector<AdapterNode> ListAdapterNodes(uint16_t vendorId, std::span<const uint16_t> productIds,
                                           const std::string& sysRoot)
 {
     std::vector<AdapterNode> nodes;
@@ -51,17 +54,28 @@ std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uin
         node.path = "/dev/" + entry.path().filename().string();
         node.vendorId = static_cast<uint16_t>(vendor);
         node.productId = static_cast<uint16_t>(product);
-        const int fd = open(node.path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd >= 0)
-            close(fd);
-        else
-            node.openError = errno;
         nodes.push_back(node);
     }
     return nodes;
 }
 
-bool AdapterPresent(uint16_t vendorId, uint16_t productId)
+} // namespace
+
+std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uint16_t> productIds,
+                                          const std::string& sysRoot)
+{
+    std::vector<AdapterNode> nodes = ListAdapterNodes(vendorId, productIds, sysRoot);
+    for (AdapterNode& node : nodes) {
+        const int fd = open(node.path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0)
+            close(fd);
+        else
+            node.openError = errno;
+    }
+    return nodes;
+}
+
+bool AdapterPresent(uint16_t vendorId, uint16_t productId, const std::string& sysRoot)
 {
     if (VirtualAdapterChosen()) {
         VirtualAdapter* adapter = ChosenVirtualAdapter();
@@ -74,7 +88,9 @@ bool AdapterPresent(uint16_t vendorId, uint16_t productId)
         return false;
     }
     const uint16_t ids[] = {productId};
-    return !FindAdapterNodes(vendorId, ids).empty();
+    // Listed is present, whether or not the node opens just now (udev may
+    // still be setting its permissions, another program may hold it).
+    return !ListAdapterNodes(vendorId, ids, sysRoot).empty();
 }
 
 std::string AdapterAccessProblem(const std::vector<AdapterNode>& nodes)

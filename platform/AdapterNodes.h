@@ -23,9 +23,11 @@ std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uin
                                           const std::string& sysRoot = "/sys/class/hidraw");
 
 // Whether the adapter with these ids is still on the bus: the virtual
-// adapter's list when it is chosen, else the kernel's hidraw nodes. Touches
-// no open handle, so it may be asked while a run uses the adapter.
-bool AdapterPresent(uint16_t vendorId, uint16_t productId);
+// adapter's list when it is chosen, else the kernel's hidraw nodes in sysfs.
+// Opens nothing: a node that is listed but cannot be opened just now counts
+// as present. It may be asked while a run uses the adapter. sysRoot is for
+// tests.
+bool AdapterPresent(uint16_t vendorId, uint16_t productId, const std::string& sysRoot = "/sys/class/hidraw");
 
 // For an adapter that is present but cannot be opened: names the node, the
 // reason and the fix (the udev rule), in one line. Empty when every node

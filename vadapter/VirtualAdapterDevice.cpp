@@ -94,9 +94,10 @@ std::vector<VirtualHidDevice> VirtualAdapterDevice::Enumerate()
 
 int VirtualAdapterDevice::Open(uint16_t vendorId, uint16_t productId)
 {
+    WaitWhileHeld(true);
     std::lock_guard<std::mutex> lock(m_mutex);
     FollowScheduleLocked();
-    if (!m_plugged || vendorId != m_scenario.vendorId || productId != m_scenario.productId)
+    if (!m_plugged || m_refusingOpens || vendorId != m_scenario.vendorId || productId != m_scenario.productId)
         return 0;
     const int handle = m_nextHandle++;
     m_handles[handle] = m_generation;
@@ -125,14 +126,15 @@ bool VirtualAdapterDevice::HandleAliveLocked(int handle, int& error) const
     return true;
 }
 
-void VirtualAdapterDevice::WaitWhileHeld()
+void VirtualAdapterDevice::WaitWhileHeld(bool open)
 {
     std::unique_lock<std::mutex> lock(m_holdMutex);
-    if (!m_holding)
+    bool& holding = open ? m_holdingOpens : m_holding;
+    if (!holding)
         return;
     ++m_heldExchanges;
     m_holdChanged.notify_all();
-    m_holdChanged.wait(lock, [this] { return !m_holding; });
+    m_holdChanged.wait(lock, [&holding] { return !holding; });
     --m_heldExchanges;
 }
 
@@ -415,6 +417,7 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_slic.Configure(scenario);
     m_failingSlicReads = 0;
     m_failNextGet = false;
+    m_refusingOpens = false;
     m_eeprom.Fill(scenario.model);
     m_call.Configure(scenario.ringDelayMs, scenario.ringCadenceMs, scenario.redialMs);
     m_offHookSince = 0;
@@ -480,11 +483,24 @@ void VirtualAdapterDevice::HoldExchanges()
     m_holding = true;
 }
 
+void VirtualAdapterDevice::HoldOpens()
+{
+    std::lock_guard<std::mutex> lock(m_holdMutex);
+    m_holdingOpens = true;
+}
+
+void VirtualAdapterDevice::RefuseOpens(bool refuse)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_refusingOpens = refuse;
+}
+
 void VirtualAdapterDevice::ReleaseExchanges()
 {
     {
         std::lock_guard<std::mutex> lock(m_holdMutex);
         m_holding = false;
+        m_holdingOpens = false;
     }
     m_holdChanged.notify_all();
 }

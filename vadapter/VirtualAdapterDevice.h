@@ -96,6 +96,12 @@ public:
     void HoldExchanges();
     void ReleaseExchanges();
     bool WaitForHeldExchange(uint32_t timeoutMs);
+    // Opening: refused (as a node whose permissions are not set yet, or that
+    // another program holds) while the device stays listed; or held, each
+    // Open waiting until ReleaseExchanges like a held exchange (and counted
+    // by WaitForHeldExchange).
+    void RefuseOpens(bool refuse);
+    void HoldOpens();
 
     // Clock: a manual clock that only AdvanceClock moves, or the real one.
     void UseManualClock(uint64_t startMs = 1000000);
@@ -159,8 +165,8 @@ private:
     void FollowScheduleLocked();
     void UnplugLocked();
     void LogLocked(bool send, bool ok, const uint8_t* bytes);
-    // Waits while exchanges are held; not under m_mutex.
-    void WaitWhileHeld();
+    // Waits while exchanges (opens) are held; not under m_mutex.
+    void WaitWhileHeld(bool open = false);
 
     mutable std::mutex m_mutex;
     Scenario m_scenario;
@@ -168,7 +174,9 @@ private:
     std::mutex m_holdMutex;
     std::condition_variable m_holdChanged;
     bool m_holding = false;
+    bool m_holdingOpens = false;
     int m_heldExchanges = 0;
+    bool m_refusingOpens = false;
 
     bool m_manualClock = false;
     uint64_t m_manualNow = 0;

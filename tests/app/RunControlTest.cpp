@@ -364,6 +364,31 @@ TEST_F(RunControlTest, AReleaseStuckInTheLibraryHoldsUpNoControl)
     EXPECT_FALSE(adapter->IsOffHook());
 }
 
+// Mended: the front ends' close stopped the line watch but never gave up on
+// it, so a watch stuck in the FXO library went on inside it while the dialog
+// (which keeps its device object) let the process wind down around it.
+TEST_F(RunControlTest, CloseDeviceParksALineWatchStuckInTheLibrary)
+{
+    TraceLines trace;
+    device->SetStuckCallWaitForTest(300);
+    adapter->HoldExchanges();
+    ASSERT_TRUE(adapter->WaitForHeldExchange(5000)); // the line watch's
+    auto closing = std::async(std::launch::async, [this] { run->CloseDevice(); });
+    const bool returned = closing.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    adapter->ReleaseExchanges();
+    closing.wait();
+    ASSERT_TRUE(returned) << "closing waited for the stuck line watch";
+    EXPECT_EQ(trace.Count("The device thread is still inside the FXO library; it is left there"), 1);
+    ASSERT_TRUE(loop.RunUntil(
+        [&] { return trace.Count("came back from the FXO library after its device was closed") == 1; }, 5000));
+
+    // The object stays, closed: its calls are refused, a second close is
+    // only the first one's answer.
+    EXPECT_EQ(device->Binding().DaaSetOffhook(), 0);
+    EXPECT_FALSE(adapter->IsOffHook());
+    EXPECT_FALSE(device->Close());
+}
+
 // Mended: a worker that ended after the next run had answered put that run's
 // call on-hook.
 TEST_F(RunControlTest, AWorkerEndingLateLeavesTheNextRunsCallOffHook)

@@ -4,6 +4,7 @@
 #include "device/DeviceOper.h"
 #include "platform/AdapterIds.h"
 #include "platform/ModuleDir.h"
+#include "platform/Tick.h"
 #include "tests/device/DeviceTestSupport.h"
 #include "vadapter/VirtualAdapterDevice.h"
 
@@ -11,10 +12,12 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <ostream>
 #include <thread>
@@ -184,6 +187,82 @@ TEST(VirtualLine, ClosingLeavesAThreadStuckInTheLibraryParked)
     adapter->ClearLogs();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(adapter->Reports().empty()) << "nothing more reaches the adapter";
+}
+
+// Waits up to the time given for the condition, in real time.
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The line watch follows the adapter by its listing: a node it may not open
+// just now (udev still setting its permissions, another program holding it)
+// is still plugged in, while an unplug is noticed. An adapter that comes back
+// is opened through the library, so closing gives up on an open that does
+// not come back instead of waiting for it.
+TEST(VirtualLine, PresenceIsTheListingAndClosingDoesNotWaitForTheComebackOpen)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    TraceLines trace;
+    auto device = std::make_unique<CDeviceOper>();
+    ASSERT_NO_FATAL_FAILURE(Open(*device));
+    ASSERT_EQ(device->InitializeDaa(), 1);
+    device->SetStuckCallWaitForTest(200);
+    ASSERT_EQ(device->StartThread(), 1);
+
+    adapter->RefuseOpens(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * CDeviceOper::kPresenceCheckMs));
+    EXPECT_EQ(device->m_bAdapterPresent, 1);
+    EXPECT_EQ(trace.CountContaining("The adapter was unplugged"), 0);
+
+    adapter->Unplug();
+    ASSERT_TRUE(Eventually([&] { return device->m_bAdapterPresent == 0; }, std::chrono::seconds(5)));
+    adapter->HoldOpens();
+    adapter->Replug();
+    ASSERT_TRUE(adapter->WaitForHeldExchange(5000)); // the open of the adapter that came back
+
+    auto closing = std::async(std::launch::async, [&device] { return device->Close(); });
+    const bool closed = closing.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    adapter->ReleaseExchanges();
+    ASSERT_TRUE(closed) << "closing waited for the open";
+    EXPECT_FALSE(closing.get()) << "the thread inside the open is parked";
+    EXPECT_TRUE(Eventually(
+        [&] { return trace.CountContaining("came back from the FXO library after its device was closed") == 1; },
+        std::chrono::seconds(5)));
+    adapter->RefuseOpens(false);
+    device.reset(); // keeps what the parked thread holds
+}
+
+// The wait before the DAA start-up's second attempt ends when the device
+// closes: a line watch bringing a replugged adapter up is not left in it
+// while closing waits, nor does it make an attempt closing would refuse.
+TEST(VirtualLine, ClosingEndsTheWaitBeforeTheDaaRetry)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    TraceLines trace;
+    std::atomic<uint32_t> slept{0};
+    CDeviceOper device(DeviceClock{&parvane::GetTickCount32, [&slept](uint32_t milliseconds) {
+                                       slept += milliseconds;
+                                       parvane::SleepMs(milliseconds);
+                                   }});
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    adapter->FailDaaStartups(2);
+    auto starting = std::async(std::launch::async, [&device] { return device.InitializeDaa(); });
+    ASSERT_TRUE(Eventually([&] { return trace.Count("Error: Port1 FupInitDaa failed ,retry initial") == 1; },
+                           std::chrono::seconds(5)));
+    EXPECT_TRUE(device.Close());
+    EXPECT_EQ(starting.get(), 0);
+    EXPECT_EQ(trace.Count("Error: Port1 FupInitDaa failed ,retry initial"), 1);
+    EXPECT_EQ(trace.CountContaining("The device is closing"), 0) << "no second attempt";
+    EXPECT_LT(slept.load(), 100u + 90 + CDeviceOper::kRetryWaitMs) << "the wait ran to its end";
 }
 
 struct Cadence {

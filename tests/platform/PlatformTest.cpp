@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -92,6 +96,32 @@ TEST(AdapterNodes, NamesANodeThatCannotBeOpenedWithTheFix)
     EXPECT_NE(problem.find("1234:2110"), std::string::npos) << problem;
     EXPECT_NE(problem.find("Permission denied"), std::string::npos) << problem;
     EXPECT_NE(problem.find("make install-udev"), std::string::npos) << problem;
+}
+
+// Presence is read from the kernel's listing alone: a node that is listed
+// but cannot be opened (here: no such /dev node at all) is present; another
+// bus, vendor or product is not.
+TEST(AdapterNodes, PresentWhenListedWhetherOrNotTheNodeOpens)
+{
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("parvane-hidraw-" + std::to_string(getpid()));
+    const auto node = [&root](const std::string& name, const std::string& hidId) {
+        std::filesystem::create_directories(root / name / "device");
+        std::ofstream(root / name / "device" / "uevent") << "DRIVER=hid-generic\nHID_ID=" << hidId << "\n";
+    };
+    node("hidraw971", "0003:00001234:00000110");
+    node("hidraw972", "0005:00001234:00002110"); // Bluetooth
+    const std::string sys = root.string();
+    EXPECT_TRUE(AdapterPresent(0x1234, 0x0110, sys));
+    EXPECT_FALSE(AdapterPresent(0x1234, 0x2110, sys));
+    EXPECT_FALSE(AdapterPresent(0x1235, 0x0110, sys));
+    const uint16_t ids[] = {0x0110};
+    const std::vector<AdapterNode> found = FindAdapterNodes(0x1234, ids, sys);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, "/dev/hidraw971");
+    EXPECT_EQ(found[0].openError, ENOENT);
+    std::filesystem::remove_all(root);
+    EXPECT_FALSE(AdapterPresent(0x1234, 0x0110, sys));
 }
 
 } // namespace

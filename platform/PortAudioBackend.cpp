@@ -267,8 +267,10 @@ private:
 
 AudioBackend& PortAudioDevices()
 {
-    static PortAudioBackend backend;
-    return backend;
+    // Never destroyed, like the virtual adapter's backend: it may still be
+    // reached while the process exits.
+    static PortAudioBackend* const backend = new PortAudioBackend;
+    return *backend;
 }
 
 } // namespace parvane

@@ -200,8 +200,11 @@ private:
 
 AudioBackend* VirtualAdapterAudioDevices()
 {
-    static VirtualAudioBackend backend;
-    return ChosenVirtualAdapter() != nullptr ? &backend : nullptr;
+    // Never destroyed: a caller the program no longer waits for (a
+    // verification worker given up on) may still list or open devices while
+    // the process exits and its static objects go away.
+    static VirtualAudioBackend* const backend = new VirtualAudioBackend;
+    return ChosenVirtualAdapter() != nullptr ? backend : nullptr;
 }
 
 } // namespace parvane

@@ -442,6 +442,31 @@ TEST_F(RunControlTest, ALineThatCannotBeSeizedEndsTheRunAndSaysSo)
     EXPECT_FALSE(adapter->IsOffHook());
 }
 
+// A second answer in one run (a ring routed to it again, an answer timer
+// armed twice) seizes the line it already holds; a second worker beside the
+// first would start detection over and write the same status line.
+TEST_F(RunControlTest, ARunAnsweredTwiceHasOneWorker)
+{
+    Figures("450", "0", "350", "350");
+    detector.count = 2;
+    {
+        std::lock_guard<std::mutex> lock(detector.holdMutex);
+        detector.hold = true;
+    }
+    ArmAndAnswer(RunMode::Verify);
+    ASSERT_TRUE(detector.WaitInsideHeldCall());
+    run->OnTimer(RunTimers::kAnswerTimer);
+    EXPECT_TRUE(adapter->IsOffHook());
+    EXPECT_EQ(run->LiveWorkers(), 1);
+    detector.Release();
+    ASSERT_TRUE(WaitFor([&] { return panel.Status() == "No busy tone detected yet (count 2)"; }));
+    loop.RunFor(300);
+    EXPECT_EQ(detector.IndexOf("StartVexlin2(Tarnbox,450,0,350,0,0,0)", 2), -1) << "detection started twice";
+    run->Stop();
+    ASSERT_TRUE(run->WaitForWorkers(3000));
+    EXPECT_FALSE(adapter->IsOffHook());
+}
+
 TEST_F(RunControlTest, StartRefusesMissingFiguresWithoutArmingAnything)
 {
     run->SelectMode(RunMode::GetPeriod);

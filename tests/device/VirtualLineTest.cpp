@@ -265,6 +265,40 @@ TEST(VirtualLine, ClosingEndsTheWaitBeforeTheDaaRetry)
     EXPECT_LT(slept.load(), 100u + 90 + CDeviceOper::kRetryWaitMs) << "the wait ran to its end";
 }
 
+// One caller that gave up waiting for a call stuck in the library marks the
+// library stuck: every caller after it is refused at once instead of waiting
+// its full time again, until the stuck call comes back.
+TEST(VirtualLine, AfterOneCallGaveUpOnTheLibraryTheNextOnesDoNotWait)
+{
+    VirtualAdapterDevice* adapter = ChooseAdapter("cn");
+    ASSERT_NE(adapter, nullptr);
+    CDeviceOper device;
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    CDeviceATABase& binding = device.Binding();
+    binding.SetStuckCallWaitForTest(300);
+    adapter->HoldExchanges();
+    auto stuck = std::async(std::launch::async, [&binding] { return binding.ReadDAARegister(5); });
+    ASSERT_TRUE(adapter->WaitForHeldExchange(5000));
+
+    TraceLines trace;
+    EXPECT_EQ(binding.DaaSetOffhook(), 0);
+    EXPECT_TRUE(binding.CallStuck());
+    EXPECT_EQ(binding.DaaSetOffhook(), 0);
+    EXPECT_EQ(binding.DaaPstnHook(), 1);
+    EXPECT_EQ(binding.FupReadEEProm(17), 0);
+    // One wait ran out; the three calls after it did not wait.
+    EXPECT_EQ(trace.CountContaining("has not come back from a call for 300 ms"), 1);
+    EXPECT_EQ(trace.Count("The FXO library is stuck in a call: m_pDaaSetOffhookExp is not called (index=0)"), 1);
+    EXPECT_EQ(trace.CountContaining("The FXO library is stuck in a call"), 3);
+
+    adapter->ReleaseExchanges();
+    stuck.wait();
+    EXPECT_FALSE(binding.CallStuck());
+    EXPECT_EQ(binding.DaaSetOffhook(), 1);
+    EXPECT_TRUE(adapter->IsOffHook());
+    binding.DaaSetOnhook();
+}
+
 struct Cadence {
     const char* preset;
     int burstsToWatch; // ring bursts to see, the last one after the longest silence

@@ -1,10 +1,25 @@
 // The library files as the program loads them: the nine C functions, their
 // refusals, and calls in any order on either copy.
 
+#include "platform/AdapterIds.h"
 #include "tests/support/CapturedStderr.h"
 #include "tests/vexlin/VexlinLibraryFile.h"
+#include "vadapter/Scenario.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -63,6 +78,94 @@ TEST(VexlinLibrary, StartRefusesUndetectableTonesAndUnknownDevices)
     EXPECT_EQ(vexlin.GetBusyToneCount(), 0);
     EXPECT_EQ(vexlin.IsBusyToneHappened(), 0);
     EXPECT_EQ(vexlin.GetPerhapsPeriod(), 0);
+}
+
+// A caller the program no longer waits for, inside a start when the process
+// exits. The start is held where it reads the virtual adapter's scenario,
+// a FIFO that this process writes only from an exit handler registered
+// before the file was loaded: that handler runs after the file's static
+// objects were destroyed, then lets the start go on and calls once more.
+namespace exiting {
+
+VexlinLibraryFile* g_vexlin = nullptr; // never closed: the caller's hold
+std::thread* g_caller = nullptr;
+std::atomic<int> g_heldStart{-1};
+std::atomic<bool> g_callerBack{false};
+int g_scenarioWriter = -1;
+
+void AfterTheFileClosed()
+{
+    const char scenario[] = "[adapter]\nmodel = Tarnbox\n";
+    if (write(g_scenarioWriter, scenario, sizeof scenario - 1) != static_cast<ssize_t>(sizeof scenario - 1))
+        std::fprintf(stderr, "cannot write the scenario: %s\n", std::strerror(errno));
+    close(g_scenarioWriter);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!g_callerBack && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!g_callerBack) {
+        std::fprintf(stderr, "the held start never came back\n");
+        _exit(3);
+    }
+    g_caller->join();
+    const int stop = g_vexlin->StopVexlin();
+    const int count = g_vexlin->GetBusyToneCount();
+    const int found = g_vexlin->IsBusyToneHappened();
+    const int start = g_vexlin->StartVexlin2("Tarnbox", 450, 0, 350, 0, 0, 0);
+    std::fprintf(stderr, "after the close: held start %d, stop %d, count %d, found %d, start %d\n",
+                 g_heldStart.load(), stop, count, found, start);
+}
+
+void ExitWithACallInside()
+{
+    alarm(120); // an exit that waits for the held call is killed, and fails
+    char directory[] = "/tmp/parvane-vexlin-exit-XXXXXX";
+    if (mkdtemp(directory) == nullptr)
+        _exit(4);
+    const std::string fifo = std::string(directory) + "/scenario.ini";
+    if (mkfifo(fifo.c_str(), 0600) != 0)
+        _exit(4);
+    setenv(parvane::kVirtualAdapterEnv, fifo.c_str(), 1);
+    // The virtual adapter stands in for hardware, which outlives the
+    // process: its tables are made before the exit handler is registered, so
+    // they are destroyed only after it.
+    parvane::Scenario unused;
+    std::string error;
+    parvane::LoadScenario("cn", unused, error);
+    std::atexit(AfterTheFileClosed);
+
+    g_vexlin = new VexlinLibraryFile;
+    if (!g_vexlin->Load("Vexlin.so"))
+        _exit(5);
+    g_vexlin->SetOnOffTimeForTest(350, 350);
+    g_caller = new std::thread([] {
+        g_heldStart = g_vexlin->StartVexlin2("Tarnbox", 450, 0, 350, 0, 0, 0);
+        g_callerBack = true;
+    });
+    // A writer can open the FIFO once the start has opened it to read.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((g_scenarioWriter = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    unlink(fifo.c_str());
+    rmdir(directory);
+    if (g_scenarioWriter < 0) {
+        std::fprintf(stderr, "the start never read the scenario\n");
+        _exit(6);
+    }
+    std::exit(0);
+}
+
+} // namespace exiting
+
+// The start that was inside is refused (its capture ended as it came back),
+// and so is every call after the close, without touching the state.
+TEST(VexlinLibraryDeathTest, ACallStillInsideAtExitOutlivesTheLibrarysClose)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(exiting::ExitWithACallInside(), ::testing::ExitedWithCode(0),
+                "closing while a call is still inside it.*"
+                "StartVexlin2\\(Tarnbox,450,0,350\\) refused: the library is being unloaded \\(index=0\\).*"
+                "after the close: held start 0, stop 1, count 0, found 0, start 0");
 }
 
 } // namespace

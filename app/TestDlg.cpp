@@ -10,6 +10,7 @@
 #include "device/DeviceOper.h"
 #include "platform/AdapterIds.h"
 #include "platform/DebugPrint.h"
+#include "platform/HandOver.h"
 #include "platform/ModuleDir.h"
 
 #include <QCheckBox>
@@ -196,7 +197,7 @@ private:
         if (QThread::currentThread() == m_dialog->thread())
             work();
         else
-            QMetaObject::invokeMethod(m_dialog, std::forward<F>(work), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(m_dialog, parvane::HandOver(std::forward<F>(work)), Qt::QueuedConnection);
     }
 
     CTestDlg* m_dialog;
@@ -648,10 +649,10 @@ void CTestDlg::SetStatusText(const std::string& text)
     const uint64_t generation = m_statusGeneration.load();
     QMetaObject::invokeMethod(
         this,
-        [this, status, generation, value = DisplayText(text)] {
+        parvane::HandOver([this, status, generation, value = DisplayText(text)] {
             if (m_statusGeneration.load() == generation)
                 status->setText(value);
-        },
+        }),
         Qt::QueuedConnection);
 }
 

@@ -1,6 +1,7 @@
 #include "audio/AudioManagerWnd.h"
 
 #include "platform/DebugPrint.h"
+#include "platform/HandOver.h"
 
 #include <QCoreApplication>
 #include <QPaintEvent>
@@ -18,6 +19,8 @@ public:
           samples(samples, samples + (bytes > 0 ? bytes / 2 : 0)), bytes(bytes > 0 ? bytes : 0)
     {
     }
+    // Qt deletes the event on the window's thread, delivered or not.
+    ~AudioInBlockEvent() override { parvane::HandOverAcquire(this); }
     uint64_t serial;
     std::vector<int16_t> samples;
     int32_t bytes;
@@ -112,11 +115,19 @@ int CAudioManagerWnd::Initialise(int /*direction*/, const QRect& rect)
 
 void CAudioManagerWnd::PostAudioInBlock(uint64_t engineSerial, const int16_t* samples, int32_t bytes)
 {
-    QCoreApplication::postEvent(this, new AudioInBlockEvent(engineSerial, samples, bytes));
+    // Qt's queue hands the event over under a lock ThreadSanitizer does not
+    // see; the release here pairs with the acquire where it is read and
+    // where it is deleted.
+    auto* event = new AudioInBlockEvent(engineSerial, samples, bytes);
+    parvane::HandOverRelease(event);
+    QCoreApplication::postEvent(this, event);
 }
 
 bool CAudioManagerWnd::event(QEvent* event)
 {
+    // A block was made on the capture thread, its type included; see
+    // PostAudioInBlock.
+    parvane::HandOverAcquire(event);
     if (event->type() == AudioInBlockEventType()) {
         const auto* block = static_cast<AudioInBlockEvent*>(event);
         OnAudioInBlock(block->serial, block->samples.data(), block->bytes);

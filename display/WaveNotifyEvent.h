@@ -4,6 +4,7 @@
 // on its own thread (the dialog's "MM_MCINOTIFY").
 
 #include "display/WaveBox.h"
+#include "platform/HandOver.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -15,13 +16,24 @@ public:
         : QEvent(EventType()), m_notifyFlag(notifyFlag), m_fileDeviceId(fileDeviceId)
     {
     }
+    // Made on the player's thread, read and deleted on the target's: see
+    // PostingWaveNotify.
+    ~WaveNotifyEvent() override { parvane::HandOverAcquire(this); }
     static QEvent::Type EventType()
     {
         static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
-    int NotifyFlag() const { return m_notifyFlag; }
-    uint32_t FileDeviceId() const { return m_fileDeviceId; }
+    int NotifyFlag() const
+    {
+        parvane::HandOverAcquire(this);
+        return m_notifyFlag;
+    }
+    uint32_t FileDeviceId() const
+    {
+        parvane::HandOverAcquire(this);
+        return m_fileDeviceId;
+    }
 
 private:
     int m_notifyFlag;
@@ -35,7 +47,9 @@ public:
     explicit PostingWaveNotify(QObject* target) : m_target(target) {}
     void OnWaveNotify(int notifyFlag, uint32_t fileDeviceId) override
     {
-        QCoreApplication::postEvent(m_target, new WaveNotifyEvent(notifyFlag, fileDeviceId));
+        auto* event = new WaveNotifyEvent(notifyFlag, fileDeviceId);
+        parvane::HandOverRelease(event);
+        QCoreApplication::postEvent(m_target, event);
     }
 
 private:

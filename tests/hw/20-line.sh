@@ -1,17 +1,24 @@
 #!/bin/sh
 # The whole line path on the real stack: the ring through hidraw, the line
-# audio captured through PortAudio from the ALSA card named after the model,
-# the priming sound played out through it. learn prints the cn tone list;
-# analyze and verify give what they give on the virtual transport.
+# audio captured through PortAudio from the sound card snd-usb-audio names
+# after the model (no ALSA configuration of the rig's), the priming sound
+# played out through it. learn prints the cn tone list; analyze and verify
+# give what they give on the virtual transport.
 . tests/hw/lib.sh
-use_model_pcm Tarnbox
 tone_list() { printf '%s\n' "$1" | grep -o '"tone_list": *"[^"]*"' | sed 's/.*"\([^"]*\)"$/\1/'; }
 
 # learn verifies what it learnt before it prints it: exit 0 and "verified".
+# The cadence is taken within the detector's own tolerance of the line's
+# 350/350 (40 ms): the line audio crosses a real-time USB stream, and when
+# the guest falls behind QEMU drops some of it (see tools/hwtest.sh).
+near_350() { [ "$1" -ge 310 ] && [ "$1" -le 390 ]; }
 twin_start cn
 out=$("$BIN/parvane-cli" learn --wait 30 2>&1) || fail "learn exited $?: $(echo "$out" | tail -n 5)"
-expect_in "$out" "^Busy tone: 450 Hz, 350 ms on, 350 ms off \(verified, count [0-9]+" "learn did not verify the cn tone"
-expect_in "$out" "^busy = 450/350,0/350$" "learn did not print the cn tone list"
+expect_in "$out" "^Busy tone: 450 Hz, [0-9]+ ms on, [0-9]+ ms off \(verified, count [0-9]+" "learn did not verify a 450 Hz tone"
+cadence=$(printf '%s\n' "$out" | sed -n 's/^busy = 450\/\([0-9]*\),0\/\([0-9]*\)$/\1 \2/p')
+[ -n "$cadence" ] || fail "learn did not print a 450 Hz tone list: $out"
+set -- $cadence
+near_350 "$1" && near_350 "$2" || fail "learn printed $1 ms on, $2 ms off for the cn line's 350/350"
 grep -q "the host plays to the adapter's output" "$TWIN_LOG" || fail "no priming sound reached the adapter's output"
 twin_stop
 

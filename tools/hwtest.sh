@@ -100,6 +100,14 @@ while IFS= read -r line; do
 done < <(grep '^PARVANE-HW-RESULT ' "$log" || true)
 
 grep '^PARVANE-HW-USB' "$log" | sed 's/^PARVANE-HW-USB /hwtest: guest: /' || true
+# Figures the scenarios measured on the real stack, one per line:
+# PARVANE-HW-FIGURE NAME VALUE UNIT...
+if grep -q '^PARVANE-HW-FIGURE ' "$log"; then
+  echo "hwtest: figures measured in the guest:"
+  grep '^PARVANE-HW-FIGURE ' "$log" | while read -r _ name value unit; do
+    printf '  %-30s %12s  %s\n' "$name" "$value" "$unit"
+  done
+fi
 summary="$passed passed, $failed failed"
 [ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
 if ! grep -q '^PARVANE-HW-DONE' "$log"; then

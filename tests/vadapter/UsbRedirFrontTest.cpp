@@ -180,8 +180,8 @@ TEST_F(UsbRedirFrontTest, ConnectsAnswersEndpointZeroFromTheModelAndStreamsTheLi
     // The stream's end is logged with what it sent, the figure a capture
     // is measured against.
     const long packets = front.LinePacketsSent();
-    EXPECT_TRUE(captured.Contains("line audio stream ended (the twin was unplugged): " + std::to_string(packets) +
-                                  " packets, " + std::to_string(packets * 48) + " frames in"));
+    EXPECT_TRUE(captured.Contains("ms (the twin was unplugged): " + std::to_string(packets) + " packets, " +
+                                  std::to_string(packets * 48) + " frames in"));
 }
 
 } // namespace

@@ -155,7 +155,9 @@ void UsbAdapterDevice::NoteHook()
     const uint64_t offHook = m_adapter.OffHookSinceMs();
     const uint64_t ringEnd = m_adapter.LastRingEndMs();
     if (ringEnd == 0 || ringEnd > offHook || ringEnd < m_createdMs) {
-        std::fprintf(stderr, "parvane-twin: the line is off-hook (answered) at %llu ms, without a ring before\n",
+        // The start-up takes the line for a moment: no call is answered,
+        // and the log does not say it is.
+        std::fprintf(stderr, "parvane-twin: the line is seized at %llu ms with no call ringing\n",
                      static_cast<unsigned long long>(offHook - std::min(offHook, m_createdMs)));
         return;
     }

@@ -145,7 +145,8 @@ struct UsbRedirCallbacks {
 };
 
 UsbRedirFront::UsbRedirFront(int fd, UsbAdapterDevice& device, uint16_t vendorId, uint16_t productId)
-    : m_fd(fd), m_device(device), m_vendorId(vendorId), m_productId(productId)
+    : m_fd(fd), m_device(device), m_vendorId(vendorId), m_productId(productId),
+      m_createdAt(std::chrono::steady_clock::now())
 {
     m_parser = usbredirparser_create();
     m_parser->priv = this;
@@ -254,7 +255,9 @@ void UsbRedirFront::StartLineStream()
     m_lineStartedAt = m_nextLinePacket = std::chrono::steady_clock::now();
     m_streamPackets = 0;
     m_streamSkippedMs = 0;
-    std::fprintf(stderr, "parvane-twin: line audio stream started\n");
+    std::fprintf(stderr, "parvane-twin: line audio stream started at %lld ms\n",
+                 static_cast<long long>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(m_lineStartedAt - m_createdAt).count()));
 }
 
 void UsbRedirFront::EndLineStream(const char* why)
@@ -262,12 +265,14 @@ void UsbRedirFront::EndLineStream(const char* why)
     if (!m_lineRunning)
         return;
     m_lineRunning = false;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                          m_lineStartedAt);
+    using std::chrono::milliseconds;
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<milliseconds>(now - m_lineStartedAt);
     std::fprintf(stderr,
-                 "parvane-twin: line audio stream ended (%s): %ld packets, %lld frames in %lld ms of the twin's "
-                 "clock, %ld ms skipped\n",
-                 why, m_streamPackets,
+                 "parvane-twin: line audio stream ended at %lld ms (%s): %ld packets, %lld frames in %lld ms of the "
+                 "twin's clock, %ld ms skipped\n",
+                 static_cast<long long>(std::chrono::duration_cast<milliseconds>(now - m_createdAt).count()), why,
+                 m_streamPackets,
                  static_cast<long long>(m_streamPackets) * static_cast<long long>(VirtualAdapter::kLineAudioRate / 1000),
                  static_cast<long long>(ms.count()), m_streamSkippedMs);
 }

@@ -59,6 +59,7 @@ private:
     std::chrono::steady_clock::time_point m_nextLinePacket;
     long m_linePackets = 0;
     long m_lineSkippedMs = 0;
+    std::chrono::steady_clock::time_point m_createdAt; // the times logged count from here
     std::chrono::steady_clock::time_point m_lineStartedAt;
     long m_streamPackets = 0;   // of the current line stream
     long m_streamSkippedMs = 0;

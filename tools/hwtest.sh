@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make hwtest: boots Debian's kernel under QEMU with the host's root shared
 # read-only (a tmpfs overlay on top) and runs tests/hw/*.sh inside as root,
-# against the twin presented through uhid and snd-aloop. Usage:
+# against the twin plugged into a virtual USB port (tools/hwtest/plug-controller.sh),
+# so the guest kernel's xhci, usbhid and snd-usb-audio drivers take it. Usage:
 #   tools/hwtest.sh BUILD_DIR
 # PARVANE_HWTEST_ACCEL=kvm|tcg skips the KVM probe; PARVANE_HWTEST_TIMEOUT
 # (seconds, default 540) bounds the whole run; PARVANE_HWTEST_ONLY=WORD runs
@@ -60,29 +61,38 @@ else
   qemu+=(-accel tcg,thread=multi -cpu max)
 fi
 # A virtual USB port: QEMU's xhci with a usb-redir device whose socket the
-# twin, on this side, connects to as the device. PARVANE_HWTEST_USB_TWIN
-# (parvane-twin options and scenario) plugs one twin there for the whole boot.
+# twin, on this side, connects to as the device. The guest's scenarios plug
+# and unplug twins there through the plug controller, on a virtio-serial
+# port; the twins' logs and the scenarios' files live in a directory both
+# sides see (a second, writable 9p share).
 sock="$work/usb-redir.sock"
-rm -f "$sock"
+pipe="$work/plug"
+share="$work/share"
+rm -rf "$sock" "$pipe.in" "$pipe.out" "$share"
+mkfifo "$pipe.in" "$pipe.out"
+mkdir -p "$share"
 qemu+=(-device qemu-xhci,id=xhci -chardev "socket,id=ur,path=$sock,server=on,wait=off"
-       -device usb-redir,chardev=ur,bus=xhci.0)
-twin_pid=
-if [ -n "${PARVANE_HWTEST_USB_TWIN:-}" ]; then
-  (for _ in $(seq 300); do [ -S "$sock" ] && break; sleep 0.1; done
-   # shellcheck disable=SC2086
-   exec "$build/bin/parvane-twin" --usb-redir "$sock" $PARVANE_HWTEST_USB_TWIN) >"$work/usb-twin.log" 2>&1 &
-  twin_pid=$!
-fi
+       -device usb-redir,chardev=ur,bus=xhci.0
+       -device virtio-serial-pci -chardev "pipe,id=plug,path=$pipe" -device virtserialport,chardev=plug,name=parvane.plug
+       -virtfs "local,path=$share,mount_tag=hwshare,security_model=none")
+"$checkout/tools/hwtest/plug-controller.sh" "$build/bin/parvane-twin" "$sock" "$pipe" "$share" 2>"$work/plug.log" &
+controller=$!
+stop_controller() {
+  [ -n "$controller" ] || return 0
+  kill "$controller" 2>/dev/null || true
+  # It unplugs a twin left plugged (at most 10 s) and ends within a second.
+  for _ in $(seq 150); do kill -0 "$controller" 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$controller" 2>/dev/null || true
+  wait "$controller" 2>/dev/null || true
+  controller=
+}
+trap stop_controller EXIT
 echo "hwtest: booting $kernel ($accel), console in $log"
 status=0
 timeout "$timeout_s" "${qemu[@]}" -append "$cmdline parvane.checkout=$checkout parvane.build=$build parvane.only=${PARVANE_HWTEST_ONLY:-}" \
   </dev/null >"$log" 2>&1 || status=$?
 tr -d '\r' < "$log" > "$log.txt" && mv "$log.txt" "$log"
-if [ -n "$twin_pid" ]; then
-  kill "$twin_pid" 2>/dev/null || true
-  wait "$twin_pid" 2>/dev/null || true
-  echo "hwtest: the USB twin's output:"; sed 's/^/  /' "$work/usb-twin.log"
-fi
+stop_controller
 
 passed=0; failed=0; skipped=0
 while IFS= read -r line; do
@@ -108,6 +118,22 @@ if grep -q '^PARVANE-HW-FIGURE ' "$log"; then
     printf '  %-30s %12s  %s\n' "$name" "$value" "$unit"
   done
 fi
+# The kernel's own drivers must have taken the twin: usbhid its HID interface
+# (and hid-generic the HID device, which makes the hidraw node), snd-usb-audio
+# its audio, whenever a twin (with audio) was plugged. Without this the
+# scenarios could pass over some other path to the device.
+kernel_failure=
+if grep -q '^plug-controller: plug: ok' "$work/plug.log" 2>/dev/null; then
+  binds=$(grep '^PARVANE-HW-USB .*bound device' "$log" || true)
+  grep -Eq 'bound device [0-9]+-[0-9.]+:[0-9]+\.[0-9]+ to driver usbhid$' <<< "$binds" ||
+    kernel_failure="usbhid did not bind the twin's HID interface"
+  grep -Eq 'bound device 0003:[0-9A-F]{4}:[0-9A-F]{4}\.[0-9A-F]+ to driver hid-generic$' <<< "$binds" ||
+    kernel_failure="${kernel_failure:+$kernel_failure; }hid-generic did not bind the twin's HID device"
+  if grep '^plug-controller: plug: ok' "$work/plug.log" | grep -vq -- '--no-audio'; then
+    grep -Eq 'bound device [0-9]+-[0-9.]+:[0-9]+\.[0-9]+ to driver snd-usb-audio$' <<< "$binds" ||
+      kernel_failure="${kernel_failure:+$kernel_failure; }snd-usb-audio did not bind the twin's audio"
+  fi
+fi
 summary="$passed passed, $failed failed"
 [ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
 if ! grep -q '^PARVANE-HW-DONE' "$log"; then
@@ -128,4 +154,5 @@ fi
 if [ "$skipped" -gt 0 ] && [ -n "${CI:-}" ] && [ "${CI:-}" != false ]; then
   fail "$skipped scenario(s) skipped, which CI does not accept"
 fi
+[ -z "$kernel_failure" ] || fail "the kernel log: $kernel_failure (plug controller: $work/plug.log)"
 [ "$failed" -eq 0 ]

@@ -4,7 +4,6 @@
 # the priming sound played out through it. learn prints the cn tone list;
 # analyze and verify give what they give on the virtual transport.
 . tests/hw/lib.sh
-use_model_pcm Tarnbox
 tone_list() { printf '%s\n' "$1" | grep -o '"tone_list": *"[^"]*"' | sed 's/.*"\([^"]*\)"$/\1/'; }
 
 # learn verifies what it learnt before it prints it: exit 0 and "verified".

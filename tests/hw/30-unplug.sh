@@ -3,7 +3,6 @@
 # destroyed, its audio stopped) ends the run with a message and exit code 3,
 # no crash; after a replug the next start finds the adapter.
 . tests/hw/lib.sh
-use_model_pcm Tarnbox
 for command in "analyze --seconds 90" "verify --freq1 425 --on 500 --off 500 --seconds 90"; do
   twin_log_reset
   twin_start cn

@@ -6,7 +6,6 @@
 . tests/hw/lib.sh
 command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null && command -v xdotool >/dev/null ||
   skip "xvfb-run, xwininfo or xdotool missing"
-use_model_pcm Tarnbox
 twin_start cn
 export BIN TWIN_LOG HW_TMP
 PARVANE_MESSAGE_BOX_TIMEOUT_MS=2000 xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '

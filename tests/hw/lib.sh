@@ -4,16 +4,19 @@
 BIN=$BUILD/bin
 # Each script has its own fresh directory for its files and its own twin log
 # (what the twins it started wrote), so no check can read another script's
-# output. twin_log_reset empties the log between cases of one script.
+# output. twin_log_reset empties the log between cases of one script. Both
+# live in the share the host also sees (HW_SHARE): the twins run there.
+: "${HW_SHARE:?HW_SHARE is not set (run through make hwtest)}"
+. tools/hwtest/plug-client.sh
 HW_NAME=$(basename "$0" .sh)
-HW_TMP=/tmp/hw-$HW_NAME
+HW_TMP=$HW_SHARE/hw-$HW_NAME
 rm -rf "$HW_TMP"
 mkdir -p "$HW_TMP"
 chmod 755 "$HW_TMP"
 TWIN_LOG=$HW_TMP/twin.log
 : > "$TWIN_LOG"
 twin_log_reset() { : > "$TWIN_LOG"; }
-TWIN_PROC=
+TWIN_PLUGGED=
 HW_USER=parvane-user
 
 fail() { echo "FAILED: $*"; [ -s "$TWIN_LOG" ] && { echo "-- twin:"; tail -n 20 "$TWIN_LOG"; }; exit 1; }
@@ -28,52 +31,73 @@ hidraw_node() {
   done
 }
 
-# Waits up to 10 s for a node with these ids (or for none with "gone").
-wait_for_node() {
-  for _ in $(seq 100); do
-    nodes=$(hidraw_node "$1" "$2")
-    if [ "$3" = gone ]; then [ -z "$nodes" ] && return 0; else [ -n "$nodes" ] && [ -e "$(echo "$nodes" | tail -n 1)" ] && return 0; fi
-    sleep 0.1
-  done
-  return 1
+# The number of the sound card snd-usb-audio made for the product MODEL (its
+# /proc/asound/cards line reads "N [ID ]: USB-Audio - MODEL"), or nothing.
+sound_card() {
+  sed -n "s/^ *\([0-9]*\) \[.*\]: USB-Audio - $1\$/\1/p" /proc/asound/cards 2>/dev/null
 }
 
-# Names the model's sound device the way a user's ALSA configuration would:
-# a PCM called after the model over the loopback card, which PortAudio lists.
-use_model_pcm() {
-  cat > /etc/asound.conf <<CONF
-pcm.$1 {
-  type asym
-  playback.pcm "plughw:Loopback,1,1"
-  capture.pcm "plughw:Loopback,1,0"
-  hint { show on description "$1 USB Audio" }
-}
-CONF
+# twin_present VID PID MODEL AUDIO: the twin's hidraw node is there and, when
+# it has audio, its sound card with the capture node.
+twin_present() {
+  node=$(hidraw_node "$1" "$2" | tail -n 1)
+  [ -n "$node" ] && [ -e "$node" ] || return 1
+  [ "$4" = yes ] || return 0
+  card=$(sound_card "$3")
+  [ -n "$card" ] && [ -e "/dev/snd/pcmC${card}D0c" ]
 }
 
-# twin_start [parvane-twin options] SCENARIO: plugs the twin in and waits for
-# its hidraw node. The ids come from --vendor-id/--product-id or the default.
+# twin_gone VID PID MODEL: neither its hidraw node nor its sound card is left.
+twin_gone() {
+  [ -z "$(hidraw_node "$1" "$2")" ] && [ -z "$(sound_card "$3")" ]
+}
+
+# The kernel's last lines about USB devices, HID and sound, for a failure.
+usb_kernel_log() {
+  dmesg | grep -Ei 'usb|hid|snd' | tail -n 25
+}
+
+# twin_start [parvane-twin options] SCENARIO: plugs the twin into the virtual
+# USB port and waits until usbhid has made its hidraw node and, unless
+# --no-audio, snd-usb-audio its sound card named after the model. The ids
+# come from --vendor-id/--product-id or the default. Generous waits: under
+# TCG enumeration takes seconds.
 twin_start() {
-  vid=0x1234 pid=0x0110
+  vid=0x1234 pid=0x0110 audio=yes
   prev=
   for a in "$@"; do
     [ "$prev" = --vendor-id ] && vid=$a
     [ "$prev" = --product-id ] && pid=$a
+    [ "$a" = --no-audio ] && audio=no
     prev=$a
   done
-  "$BIN/parvane-twin" "$@" >>"$TWIN_LOG" 2>&1 &
-  TWIN_PROC=$!
-  wait_for_node "$vid" "$pid" || fail "the twin's hidraw node did not appear"
+  [ -z "$TWIN_PLUGGED" ] || fail "twin_start: a twin is still plugged"
+  reply=$(plug_command plug "hw-$HW_NAME/twin.log" "$@") || fail "the plug controller did not plug the twin: $reply"
+  TWIN_PLUGGED=yes
   TWIN_VID=$vid TWIN_PRODUCT=$pid
+  TWIN_MODEL=$(sed -n 's/^parvane-twin: \(.*\) plugged in as USB device.*/\1/p' "$TWIN_LOG" | tail -n 1)
+  [ -n "$TWIN_MODEL" ] || fail "the twin's log does not name its model"
+  for _ in $(seq 300); do
+    twin_present "$vid" "$pid" "$TWIN_MODEL" "$audio" && return 0
+    sleep 0.1
+  done
+  echo "-- kernel log:"; usb_kernel_log
+  echo "-- sound cards:"; cat /proc/asound/cards
+  fail "the twin $TWIN_MODEL ($vid:$pid) was not bound within 30 s: hidraw node '$(hidraw_node "$vid" "$pid")'$([ $audio = yes ] && echo ", sound card '$(sound_card "$TWIN_MODEL")'")"
 }
 
-# Unplugs the twin: its HID device goes and the line audio stops.
+# Unplugs the twin (a USB disconnect) and waits until its hidraw node and
+# sound card are gone.
 twin_stop() {
-  [ -n "$TWIN_PROC" ] || return 0
-  kill "$TWIN_PROC" 2>/dev/null
-  wait "$TWIN_PROC" 2>/dev/null
-  TWIN_PROC=
-  wait_for_node "$TWIN_VID" "$TWIN_PRODUCT" gone || fail "the twin's hidraw node stayed after unplugging"
+  [ -n "$TWIN_PLUGGED" ] || return 0
+  TWIN_PLUGGED=
+  reply=$(plug_command unplug) || fail "the plug controller did not unplug the twin: $reply"
+  for _ in $(seq 300); do
+    twin_gone "$TWIN_VID" "$TWIN_PRODUCT" "$TWIN_MODEL" && return 0
+    sleep 0.1
+  done
+  echo "-- kernel log:"; usb_kernel_log
+  fail "the twin's hidraw node or sound card stayed 30 s after unplugging"
 }
 trap 'twin_stop' EXIT
 

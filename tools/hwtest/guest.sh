@@ -1,24 +1,38 @@
 #!/bin/sh
 # Inside the VM, as root, in the checkout: loads the modules the twin needs
-# and runs every tests/hw/*.sh in name order. One result line per script for
-# the host side of the rig, each script's output framed by markers so the
-# host can show it on failure. A script that cannot be run (no run bit) is a
-# failure, not a silent gap; so is a selection that matches no script.
+# (the USB host controller and the adapter's drivers), finds the plug
+# controller's port and the share, and runs every tests/hw/*.sh in name
+# order. One result line per script for the host side of the rig, each
+# script's output framed by markers so the host can show it on failure. A
+# script that cannot be run (no run bit) is a failure, not a silent gap; so
+# is a selection that matches no script.
 echo
-modprobe uhid
-modprobe hid-generic
-modprobe snd-aloop
+# The driver core logs each driver it binds (a debug line), so the kernel log
+# shows which drivers took the twin's interfaces.
+echo 'file drivers/base/dd.c +p' > /proc/dynamic_debug/control ||
+  echo "PARVANE-HW-USB cannot enable the driver core's bind messages"
 # The virtual USB port and the drivers a real adapter binds to.
 modprobe xhci-pci
 modprobe usbhid
+modprobe hid-generic
 modprobe snd-usb-audio
-sleep 2
-echo "PARVANE-HW-USB kernel log:"
-dmesg | grep -Ei 'usb 1-|hid-generic|hidraw|snd-usb-audio|usbcore' | sed 's/^/PARVANE-HW-USB /'
-{ echo "sound cards:"; cat /proc/asound/cards; } 2>&1 | sed 's/^/PARVANE-HW-USB /'
-if [ -n "$(ls /sys/bus/usb/devices/1-1 2>/dev/null)" ]; then
-  "$BUILD/bin/parvane-cli" info 2>&1 | sed 's/^/PARVANE-HW-USB info: /'
-fi
+# The plug controller's port and the share with the host.
+modprobe virtio_console
+HW_SHARE=/run/hwshare
+mkdir -p $HW_SHARE
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 hwshare $HW_SHARE ||
+  echo "PARVANE-HW-USB cannot mount the share with the host"
+PLUG_PORT=
+for _ in $(seq 50); do
+  for name in /sys/class/virtio-ports/*/name; do
+    [ "$(cat "$name" 2>/dev/null)" = parvane.plug ] && PLUG_PORT=/dev/$(basename "$(dirname "$name")")
+  done
+  [ -n "$PLUG_PORT" ] && [ -e "$PLUG_PORT" ] && break
+  sleep 0.1
+done
+[ -n "$PLUG_PORT" ] || echo "PARVANE-HW-USB no virtio-serial port named parvane.plug"
+export HW_SHARE PLUG_PORT
+. tools/hwtest/plug-client.sh
 ran=0
 for script in tests/hw/*.sh; do
   name=$(basename "$script")
@@ -35,6 +49,9 @@ for script in tests/hw/*.sh; do
   code=$?
   cat "$out"
   echo "PARVANE-HW-END $name"
+  # A script killed by its timeout leaves its twin plugged; the next starts
+  # with the port free. (No twin plugged is the usual answer here.)
+  plug_command unplug >/dev/null
   case $code in
     0) echo "PARVANE-HW-RESULT passed $name" ;;
     77) echo "PARVANE-HW-RESULT skipped $name: $(tail -n 1 "$out")" ;;
@@ -42,4 +59,8 @@ for script in tests/hw/*.sh; do
     *) echo "PARVANE-HW-RESULT failed $name (exit $code)" ;;
   esac
 done
+# What the drivers bound during the run, for the host's check that usbhid,
+# hid-generic and snd-usb-audio took the twin.
+dmesg | grep -E 'bound device [^ ]+ to driver (usbhid|hid-generic|snd-usb-audio)$|hidraw[0-9]+: USB HID' |
+  sed 's/^/PARVANE-HW-USB /'
 echo "PARVANE-HW-DONE $ran"

@@ -6,8 +6,11 @@
 #include <dlfcn.h>
 #include <portaudio.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 namespace parvane {
@@ -62,9 +65,22 @@ std::mutex& PaMutex()
     return mutex;
 }
 
+// What one capture stream's callback saw: the frames it delivered and the
+// callbacks PortAudio flagged with an input overflow (frames the sound card
+// lost because they were not read in time). Written only by the callback;
+// read once the stream has stopped.
+struct CaptureCounts {
+    CaptureSink* sink = nullptr;
+    std::atomic<uint64_t> frames{0};
+    std::atomic<uint64_t> overflows{0};
+};
+
 class PortAudioCapture final : public CaptureStream {
 public:
-    PortAudioCapture(PaStream* stream) : m_stream(stream) {}
+    PortAudioCapture(PaStream* stream, std::unique_ptr<CaptureCounts> counts)
+        : m_stream(stream), m_counts(std::move(counts))
+    {
+    }
     ~PortAudioCapture() override
     {
         std::lock_guard<std::mutex> lock(PaMutex());
@@ -79,17 +95,34 @@ public:
                 *error = Pa_GetErrorText(result);
             return false;
         }
+        m_startedAt = std::chrono::steady_clock::now();
+        m_started = true;
         return true;
     }
     void Stop() override
     {
-        std::lock_guard<std::mutex> lock(PaMutex());
-        if (Pa_IsStreamActive(m_stream) == 1 || Pa_IsStreamStopped(m_stream) == 0)
-            Pa_StopStream(m_stream); // returns after the callback has finished
+        {
+            std::lock_guard<std::mutex> lock(PaMutex());
+            if (Pa_IsStreamActive(m_stream) == 1 || Pa_IsStreamStopped(m_stream) == 0)
+                Pa_StopStream(m_stream); // returns after the callback has finished
+        }
+        if (!m_started)
+            return;
+        m_started = false;
+        // Once a run: how much the sound card delivered and whether it lost
+        // any, so a slow or lossy capture path shows in the trace.
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                              m_startedAt);
+        DebugPrint("Audio: capture stopped after %llu frames in %lld ms, %llu input overflows",
+                   static_cast<unsigned long long>(m_counts->frames.load()), static_cast<long long>(ms.count()),
+                   static_cast<unsigned long long>(m_counts->overflows.load()));
     }
 
 private:
     PaStream* m_stream;
+    std::unique_ptr<CaptureCounts> m_counts;
+    bool m_started = false;
+    std::chrono::steady_clock::time_point m_startedAt;
 };
 
 class PortAudioPlayback final : public PlaybackStream {
@@ -134,10 +167,15 @@ private:
 };
 
 int CaptureCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                    PaStreamCallbackFlags, void* userData)
+                    PaStreamCallbackFlags flags, void* userData)
 {
-    if (input != nullptr)
-        static_cast<CaptureSink*>(userData)->PushFrames(static_cast<const int16_t*>(input), frames);
+    auto* counts = static_cast<CaptureCounts*>(userData);
+    if ((flags & paInputOverflow) != 0)
+        counts->overflows.fetch_add(1, std::memory_order_relaxed);
+    if (input != nullptr) {
+        counts->frames.fetch_add(frames, std::memory_order_relaxed);
+        counts->sink->PushFrames(static_cast<const int16_t*>(input), frames);
+    }
     return paContinue;
 }
 
@@ -161,15 +199,17 @@ public:
         PaStreamParameters parameters{};
         if (!Parameters(true, index, format, &parameters, error))
             return nullptr;
+        auto counts = std::make_unique<CaptureCounts>();
+        counts->sink = sink;
         PaStream* stream = nullptr;
         const PaError result = Pa_OpenStream(&stream, &parameters, nullptr, format.sampleRate,
-                                             paFramesPerBufferUnspecified, paNoFlag, &CaptureCallback, sink);
+                                             paFramesPerBufferUnspecified, paNoFlag, &CaptureCallback, counts.get());
         if (result != paNoError) {
             if (error)
                 *error = Pa_GetErrorText(result);
             return nullptr;
         }
-        return std::make_unique<PortAudioCapture>(stream);
+        return std::make_unique<PortAudioCapture>(stream, std::move(counts));
     }
 
     std::unique_ptr<PlaybackStream> OpenPlayback(int index, const AudioFormat& format,

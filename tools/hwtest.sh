@@ -114,6 +114,14 @@ while IFS= read -r line; do
 done < <(grep '^PARVANE-HW-RESULT ' "$log" || true)
 
 grep '^PARVANE-HW-USB' "$log" | sed 's/^PARVANE-HW-USB /hwtest: guest: /' || true
+# Figures the scenarios measured on the real stack, one per line:
+# PARVANE-HW-FIGURE NAME VALUE UNIT...
+if grep -q '^PARVANE-HW-FIGURE ' "$log"; then
+  echo "hwtest: figures measured in the guest:"
+  grep '^PARVANE-HW-FIGURE ' "$log" | while read -r _ name value unit; do
+    printf '  %-30s %12s  %s\n' "$name" "$value" "$unit"
+  done
+fi
 # The kernel's own drivers must have taken the twin: usbhid its HID interface
 # (and hid-generic the HID device, which makes the hidraw node), snd-usb-audio
 # its audio, whenever a twin (with audio) was plugged. Without this the

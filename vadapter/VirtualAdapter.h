@@ -51,6 +51,10 @@ public:
     virtual bool IsOffHook() = 0;
     // NowMs() at the moment the line last went off-hook (0 before it ever did).
     virtual uint64_t OffHookSinceMs() = 0;
+    // NowMs() when the last ring burst before that off-hook ended (the
+    // off-hook moment itself when it came during a burst); 0 when the line
+    // went off-hook without having rung.
+    virtual uint64_t LastRingEndMs() = 0;
     // The model name of the scenario (also held in EEPROM words 17 to 26).
     virtual std::string ModelName() = 0;
 

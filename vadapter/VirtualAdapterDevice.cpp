@@ -344,8 +344,10 @@ void VirtualAdapterDevice::NoteHookLocked()
         return;
     const uint64_t now = NowLocked();
     m_offHook = offHook;
-    if (offHook)
+    if (offHook) {
         m_offHookSince = now;
+        m_lastRingEnd = m_call.LastBurstEnd(now);
+    }
     m_call.HookChanged(offHook, now);
     if (offHook && m_firstOffHookMs == 0 && m_call.Answered(now))
         m_firstOffHookMs = now; // the first answered call
@@ -393,6 +395,12 @@ uint64_t VirtualAdapterDevice::OffHookSinceMs()
     return m_offHookSince;
 }
 
+uint64_t VirtualAdapterDevice::LastRingEndMs()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastRingEnd;
+}
+
 std::string VirtualAdapterDevice::ModelName()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -421,6 +429,7 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_eeprom.Fill(scenario.model);
     m_call.Configure(scenario.ringDelayMs, scenario.ringCadenceMs, scenario.redialMs);
     m_offHookSince = 0;
+    m_lastRingEnd = 0;
     m_firstOffHookMs = 0;
     m_scheduledUnplugDone = false;
     m_ringSeen = false;

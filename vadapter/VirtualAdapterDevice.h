@@ -53,6 +53,7 @@ public:
     uint64_t NowMs() override;
     bool IsOffHook() override;
     uint64_t OffHookSinceMs() override;
+    uint64_t LastRingEndMs() override;
     std::string ModelName() override;
 
     // ---- VirtualAdapter: USB audio (vadapter/VirtualAdapterAudio.cpp) --------
@@ -199,6 +200,7 @@ private:
     VirtualCall m_call;
     bool m_offHook = false;
     uint64_t m_offHookSince = 0;
+    uint64_t m_lastRingEnd = 0;      // of the ring the latest off-hook answered; 0: none
     uint64_t m_firstOffHookMs = 0;   // when a call was first answered; 0: not yet
     bool m_scheduledUnplugDone = false;
     bool m_ringSeen = false;         // the line has rung since the last reset

@@ -69,6 +69,27 @@ bool VirtualCall::RingBurst(uint64_t now)
     return false;
 }
 
+uint64_t VirtualCall::LastBurstEnd(uint64_t now)
+{
+    if (m_state != State::Calling || now < m_ringStart || m_cycleMs == 0)
+        return 0;
+    const uint64_t cycleStart = m_ringStart + (now - m_ringStart) / m_cycleMs * m_cycleMs;
+    // Bursts are the even intervals of the cadence, and a cycle begins with
+    // one, so the last burst to have ended is in this cycle.
+    uint64_t lastEnd = 0;
+    uint64_t start = cycleStart;
+    for (std::size_t i = 0; i < m_cadenceMs.size(); ++i) {
+        const uint64_t end = start + m_cadenceMs[i];
+        if (i % 2 == 0) {
+            if (now < end)
+                return now >= start ? now : lastEnd;
+            lastEnd = end;
+        }
+        start = end;
+    }
+    return lastEnd;
+}
+
 bool VirtualCall::Answered(uint64_t now)
 {
     Advance(now);

@@ -25,6 +25,10 @@ public:
     bool RingBurst(uint64_t now);
     // True once the current call has been answered and not yet released.
     bool Answered(uint64_t now);
+    // When the last ring burst of the current call ended, as of `now`: now
+    // itself during a burst, 0 when the call has not rung yet (or is not
+    // calling).
+    uint64_t LastBurstEnd(uint64_t now);
 
 private:
     enum class State { Unarmed, Calling, Answered, Finished };

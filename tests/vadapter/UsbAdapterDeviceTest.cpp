@@ -4,6 +4,7 @@
 // usbhid frames them (no report id on the wire), the audio class's sampling
 // frequency and the line audio's isochronous packets.
 #include "platform/AdapterNodes.h"
+#include "tests/support/CapturedStderr.h"
 #include "vadapter/VirtualAdapterDevice.h"
 #include "vadapter/twin/UsbAdapterDevice.h"
 
@@ -151,6 +152,40 @@ TEST_F(UsbAdapterDeviceTest, AudioRunsAt48kHzAndCarriesTheLineAndThePlayback)
     device.StopPlayback();
     EXPECT_EQ(device.Playbacks(), 1);
     EXPECT_EQ(device.PlaybackPeak(), 0x4000);
+}
+
+TEST_F(UsbAdapterDeviceTest, LogsTheAnswerAfterTheRingAndTheBusiestSecondOfReports)
+{
+    adapter.UseManualClock(50000);
+    test::CapturedStderr captured;
+    {
+        UsbAdapterDevice device(adapter, {0x1234, 0x2110, "Tarnbox", ""});
+        ASSERT_TRUE(device.SetConfiguration(1));
+        adapter.AdvanceClock(500);
+        device.InterruptReceiving(0x81, true); // hidraw opened: the call rings 1 s later (cn: 1000 on, 4000 off)
+        // Five exchanges, three more 999 ms on: eight within one second;
+        // one more a millisecond later leaves the first five behind.
+        const std::vector<uint8_t> readLine = {243, 0, 237, 10, 0, 0, 0, 0};
+        for (int i = 0; i < 5; ++i)
+            ASSERT_TRUE(Out(device, 0x21, 0x09, 0x0300, 0, readLine));
+        adapter.AdvanceClock(999);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(Out(device, 0x21, 0x09, 0x0300, 0, readLine));
+        adapter.AdvanceClock(1);
+        ASSERT_TRUE(Out(device, 0x21, 0x09, 0x0300, 0, readLine));
+        EXPECT_EQ(device.BusiestSecondExchanges(), 8);
+
+        // Answered in the second cycle, 1500 ms after its burst ended.
+        adapter.AdvanceClock(1000 + 5000 + 1000 + 1500 - 1000);
+        ASSERT_TRUE(Out(device, 0x21, 0x09, 0x0300, 0, {243, 4, 237, 25, 0x20, 5, 0x01, 0x61}));
+        ASSERT_TRUE(adapter.IsOffHook());
+        EXPECT_EQ(adapter.OffHookSinceMs() - adapter.LastRingEndMs(), 1500u);
+        device.InterruptReceiving(0x81, false);
+    }
+    EXPECT_TRUE(captured.Contains("off-hook (answered) at 9000 ms, 1500 ms after the last ring burst ended at 7500 ms"));
+    EXPECT_TRUE(captured.Contains("the HID interface closed after 10 feature-report exchanges in 8500 ms, at most 8 "
+                                  "in one second"));
+    EXPECT_EQ(captured.Count("feature-report exchanges"), 1) << "logged once, at the close";
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // usb-redir takes), over a socket pair and through the protocol's own parser:
 // the handshake and its capabilities, the device as it connects, requests on
 // endpoint 0 reaching the register model, and the line audio's iso stream.
+#include "tests/support/CapturedStderr.h"
 #include "vadapter/VirtualAdapterDevice.h"
 #include "vadapter/twin/UsbRedirFront.h"
 
@@ -167,6 +168,7 @@ TEST_F(UsbRedirFrontTest, ConnectsAnswersEndpointZeroFromTheModelAndStreamsTheLi
               usb_redir_success);
     EXPECT_EQ(device.SamplingFrequency(UsbAdapterDevice::kLineInEndpoint), 48000u);
 
+    test::CapturedStderr captured;
     usb_redir_start_iso_stream_header start{UsbAdapterDevice::kLineInEndpoint, 8, 2};
     usbredirparser_send_start_iso_stream(guest.parser, ++nextId, &start);
     RunUntil(front, [&] { return guest.isoLengths.size() >= 20; });
@@ -175,6 +177,11 @@ TEST_F(UsbRedirFrontTest, ConnectsAnswersEndpointZeroFromTheModelAndStreamsTheLi
 
     front.Unplug();
     RunUntil(front, [&] { return guest.disconnected; });
+    // The stream's end is logged with what it sent, the figure a capture
+    // is measured against.
+    const long packets = front.LinePacketsSent();
+    EXPECT_TRUE(captured.Contains("ms (the twin was unplugged): " + std::to_string(packets) + " packets, " +
+                                  std::to_string(packets * 48) + " frames in"));
 }
 
 } // namespace

@@ -95,8 +95,8 @@ int ServeUsbRedir(const std::string& path, parvane::VirtualAdapter& adapter, con
         }
     }
     front.Unplug();
-    std::fprintf(stderr, "parvane-twin: unplugged after %d reports, %ld line packets\n", device.ReportsServed(),
-                 front.LinePacketsSent());
+    std::fprintf(stderr, "parvane-twin: unplugged after %d reports, %ld line packets, %ld ms of line audio skipped\n",
+                 device.ReportsServed(), front.LinePacketsSent(), front.LineMsSkipped());
     return 0;
 }
 

@@ -74,6 +74,7 @@ UsbAdapterDevice::UsbAdapterDevice(VirtualAdapter& adapter, UsbIdentity identity
     : m_adapter(adapter), m_identity(std::move(identity))
 {
     m_identity.replyLength = std::clamp<size_t>(m_identity.replyLength, 1, 64);
+    m_createdMs = m_adapter.NowMs();
 }
 
 UsbAdapterDevice::~UsbAdapterDevice()
@@ -84,6 +85,7 @@ UsbAdapterDevice::~UsbAdapterDevice()
 void UsbAdapterDevice::Reset()
 {
     StopPlayback();
+    LogExchanges("the device was reset");
     m_configuration = 0;
     m_playbackAlt = m_lineAlt = 0;
     m_playbackRate = m_lineRate = kRate;
@@ -105,10 +107,66 @@ void UsbAdapterDevice::InterruptReceiving(uint8_t endpoint, bool running)
         return;
     if (running) {
         ModelHandle();
-    } else if (m_handle > 0) {
-        m_adapter.Close(m_handle);
+        m_exchanges = 0;
+        m_busiestSecond = 0;
+        m_lastSecond.clear();
+    } else {
+        LogExchanges("the HID interface closed");
+        if (m_handle > 0)
+            m_adapter.Close(m_handle);
         m_handle = 0;
     }
+}
+
+void UsbAdapterDevice::CountExchange()
+{
+    const uint64_t now = m_adapter.NowMs();
+    if (m_exchanges++ == 0)
+        m_firstExchangeMs = now;
+    m_lastExchangeMs = now;
+    while (!m_lastSecond.empty() && now - m_lastSecond.front() >= 1000)
+        m_lastSecond.pop_front();
+    m_lastSecond.push_back(now);
+    m_busiestSecond = std::max(m_busiestSecond, static_cast<int>(m_lastSecond.size()));
+}
+
+void UsbAdapterDevice::LogExchanges(const char* why)
+{
+    if (m_exchanges == 0)
+        return;
+    std::fprintf(stderr,
+                 "parvane-twin: %s after %d feature-report exchanges in %llu ms, at most %d in one second\n", why,
+                 m_exchanges, static_cast<unsigned long long>(m_lastExchangeMs - m_firstExchangeMs),
+                 m_busiestSecond);
+    m_exchanges = 0;
+    m_lastSecond.clear();
+}
+
+void UsbAdapterDevice::NoteHook()
+{
+    if (m_adapter.IsOffHook() == m_offHook)
+        return;
+    m_offHook = !m_offHook;
+    if (!m_offHook) {
+        std::fprintf(stderr, "parvane-twin: the line is on-hook\n");
+        return;
+    }
+    // Times on the adapter's clock from the moment the device appeared.
+    const uint64_t offHook = m_adapter.OffHookSinceMs();
+    const uint64_t ringEnd = m_adapter.LastRingEndMs();
+    if (ringEnd == 0 || ringEnd > offHook || ringEnd < m_createdMs) {
+        // The start-up takes the line for a moment: no call is answered,
+        // and the log does not say it is.
+        std::fprintf(stderr, "parvane-twin: the line is seized at %llu ms with no call ringing\n",
+                     static_cast<unsigned long long>(offHook - std::min(offHook, m_createdMs)));
+        return;
+    }
+    std::fprintf(stderr,
+                 "parvane-twin: the line is off-hook (answered) at %llu ms, %llu ms after the last ring burst "
+                 "ended at %llu ms\n",
+                 static_cast<unsigned long long>(offHook - m_createdMs),
+                 static_cast<unsigned long long>(offHook - ringEnd),
+                 static_cast<unsigned long long>(ringEnd - m_createdMs));
 }
 
 std::vector<uint8_t> UsbAdapterDevice::DeviceDescriptor() const
@@ -319,7 +377,10 @@ bool UsbAdapterDevice::HidRequest(uint8_t interfaceNumber, const UsbSetup& setup
         report.insert(report.end(), out.begin(), out.end());
         int failure = 0;
         ++m_served;
-        return m_adapter.SendFeatureReport(m_handle, report.data(), report.size(), failure);
+        CountExchange();
+        const bool sent = m_adapter.SendFeatureReport(m_handle, report.data(), report.size(), failure);
+        NoteHook();
+        return sent;
     }
     case 0x01: { // GET_REPORT: the model's bytes after the report id
         if (!adapter || type != 0x03 || (setup.value & 0xFF) != 0 || ModelHandle() <= 0)
@@ -327,6 +388,7 @@ bool UsbAdapterDevice::HidRequest(uint8_t interfaceNumber, const UsbSetup& setup
         uint8_t reply[kAdapterReportLength] = {};
         int failure = 0;
         ++m_served;
+        CountExchange();
         if (!m_adapter.GetFeatureReport(m_handle, reply, sizeof reply, failure))
             return false;
         const std::vector<uint8_t> framed = FrameFeatureReply(reply, m_identity.replyLength);
@@ -375,10 +437,7 @@ std::vector<uint8_t> UsbAdapterDevice::NextLinePacket()
 {
     constexpr size_t kFrames = kRate / 1000;
     int16_t samples[kFrames * 2] = {};
-    if (m_adapter.IsOffHook() != m_offHook) {
-        m_offHook = !m_offHook;
-        std::fprintf(stderr, "parvane-twin: the line is %s\n", m_offHook ? "off-hook (answered)" : "on-hook");
-    }
+    NoteHook();
     if (m_offHook) {
         // The frame's place on the answered line: frames since the stream
         // started, less the time from that start to the off-hook moment.

@@ -15,6 +15,7 @@
 #include "vadapter/VirtualAdapter.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,9 @@ public:
     void InterruptReceiving(uint8_t endpoint, bool running);
 
     int ReportsServed() const { return m_served; }
+    // The most feature-report exchanges (SET_REPORT and GET_REPORT) within
+    // any one second while the HID interface was last open.
+    int BusiestSecondExchanges() const { return m_busiestSecond; }
 
 private:
     std::vector<uint8_t> DeviceDescriptor() const;
@@ -110,6 +114,13 @@ private:
     uint8_t AdapterInterface() const { return m_identity.otherInterface ? 1 : 0; }
     uint8_t FirstAudioInterface() const { return AdapterInterface() + 1; }
     int ModelHandle();
+    // Counts one feature-report exchange for the per-second figure.
+    void CountExchange();
+    // Logs the exchanges counted since the HID interface opened, if any.
+    void LogExchanges(const char* why);
+    // Logs the line's hook changes as the model saw them; an answer with
+    // the time from the end of the ring it answered.
+    void NoteHook();
 
     VirtualAdapter& m_adapter;
     UsbIdentity m_identity;
@@ -120,6 +131,12 @@ private:
     uint32_t m_lineRate = VirtualAdapter::kLineAudioRate;
     int m_handle = 0;
     int m_served = 0;
+    uint64_t m_createdMs = 0;                // the adapter's clock when the device appeared
+    int m_exchanges = 0;                     // since the HID interface opened
+    uint64_t m_firstExchangeMs = 0;
+    uint64_t m_lastExchangeMs = 0;
+    std::deque<uint64_t> m_lastSecond;       // times of the exchanges within the last second
+    int m_busiestSecond = 0;
     uint64_t m_lineStartMs = 0;
     int64_t m_lineFrames = 0;
     bool m_offHook = false;

@@ -35,14 +35,18 @@ struct UsbRedirCallbacks {
             std::fprintf(stderr, "parvane-twin: usbredir: %s\n", message);
     }
     static void Hello(void* priv, usb_redir_hello_header*) { Front(priv)->Announce(); }
-    static void Reset(void* priv) { Front(priv)->m_device.Reset(); }
+    static void Reset(void* priv)
+    {
+        Front(priv)->EndLineStream("the host reset the device");
+        Front(priv)->m_device.Reset();
+    }
     static void SetConfiguration(void* priv, uint64_t id, usb_redir_set_configuration_header* request)
     {
         UsbRedirFront& f = *Front(priv);
         usb_redir_configuration_status_header status{};
         status.status = f.m_device.SetConfiguration(request->configuration) ? usb_redir_success : usb_redir_stall;
         status.configuration = f.m_device.Configuration();
-        f.m_lineRunning = false;
+        f.EndLineStream("the configuration changed");
         f.SendInterfacesAndEndpoints();
         usbredirparser_send_configuration_status(f.m_parser, id, &status);
     }
@@ -75,9 +79,7 @@ struct UsbRedirCallbacks {
         UsbRedirFront& f = *Front(priv);
         usb_redir_iso_stream_status_header status{usb_redir_success, request->endpoint};
         if (request->endpoint == UsbAdapterDevice::kLineInEndpoint) {
-            f.m_device.StartLineStream();
-            f.m_lineRunning = true;
-            f.m_nextLinePacket = std::chrono::steady_clock::now();
+            f.StartLineStream();
         } else if (request->endpoint == UsbAdapterDevice::kPlaybackEndpoint) {
             f.m_device.StartPlayback();
         } else {
@@ -89,7 +91,7 @@ struct UsbRedirCallbacks {
     {
         UsbRedirFront& f = *Front(priv);
         if (request->endpoint == UsbAdapterDevice::kLineInEndpoint)
-            f.m_lineRunning = false;
+            f.EndLineStream("the host stopped it");
         else if (request->endpoint == UsbAdapterDevice::kPlaybackEndpoint)
             f.m_device.StopPlayback();
         usb_redir_iso_stream_status_header status{usb_redir_success, request->endpoint};
@@ -143,7 +145,8 @@ struct UsbRedirCallbacks {
 };
 
 UsbRedirFront::UsbRedirFront(int fd, UsbAdapterDevice& device, uint16_t vendorId, uint16_t productId)
-    : m_fd(fd), m_device(device), m_vendorId(vendorId), m_productId(productId)
+    : m_fd(fd), m_device(device), m_vendorId(vendorId), m_productId(productId),
+      m_createdAt(std::chrono::steady_clock::now())
 {
     m_parser = usbredirparser_create();
     m_parser->priv = this;
@@ -244,15 +247,47 @@ void UsbRedirFront::Announce()
     m_connected = true;
 }
 
+void UsbRedirFront::StartLineStream()
+{
+    EndLineStream("it started again");
+    m_device.StartLineStream();
+    m_lineRunning = true;
+    m_lineStartedAt = m_nextLinePacket = std::chrono::steady_clock::now();
+    m_streamPackets = 0;
+    m_streamSkippedMs = 0;
+    std::fprintf(stderr, "parvane-twin: line audio stream started at %lld ms\n",
+                 static_cast<long long>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(m_lineStartedAt - m_createdAt).count()));
+}
+
+void UsbRedirFront::EndLineStream(const char* why)
+{
+    if (!m_lineRunning)
+        return;
+    m_lineRunning = false;
+    using std::chrono::milliseconds;
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<milliseconds>(now - m_lineStartedAt);
+    std::fprintf(stderr,
+                 "parvane-twin: line audio stream ended at %lld ms (%s): %ld packets, %lld frames in %lld ms of the "
+                 "twin's clock, %ld ms skipped\n",
+                 static_cast<long long>(std::chrono::duration_cast<milliseconds>(now - m_createdAt).count()), why,
+                 m_streamPackets,
+                 static_cast<long long>(m_streamPackets) * static_cast<long long>(VirtualAdapter::kLineAudioRate / 1000),
+                 static_cast<long long>(ms.count()), m_streamSkippedMs);
+}
+
 void UsbRedirFront::SendDueLinePackets()
 {
     if (!m_lineRunning)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_nextLinePacket > kMostBehind) {
-        std::fprintf(stderr, "parvane-twin: line audio %lld ms behind, skipping ahead\n",
-                     static_cast<long long>(
-                         std::chrono::duration_cast<std::chrono::milliseconds>(now - m_nextLinePacket).count()));
+        const long behind =
+            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - m_nextLinePacket).count());
+        std::fprintf(stderr, "parvane-twin: line audio %ld ms behind, skipping ahead\n", behind);
+        m_streamSkippedMs += behind;
+        m_lineSkippedMs += behind;
         m_nextLinePacket = now;
     }
     while (m_nextLinePacket <= now) {
@@ -261,6 +296,7 @@ void UsbRedirFront::SendDueLinePackets()
                                            static_cast<uint16_t>(packet.size())};
         usbredirparser_send_iso_packet(m_parser, 0, &header, packet.data(), static_cast<int>(packet.size()));
         ++m_linePackets;
+        ++m_streamPackets;
         m_nextLinePacket += kPacketPeriod;
     }
 }
@@ -315,7 +351,7 @@ void UsbRedirFront::Unplug()
 {
     if (!m_connected)
         return;
-    m_lineRunning = false;
+    EndLineStream("the twin was unplugged");
     m_device.Reset();
     usbredirparser_send_device_disconnect(m_parser);
     std::string ignored;

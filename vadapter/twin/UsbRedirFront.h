@@ -31,6 +31,8 @@ public:
     void Unplug();
 
     long LinePacketsSent() const { return m_linePackets; }
+    // Milliseconds of line audio skipped because the twin fell behind.
+    long LineMsSkipped() const { return m_lineSkippedMs; }
     bool Connected() const { return m_connected; }
 
 private:
@@ -39,6 +41,10 @@ private:
     void Announce();
     void SendInterfacesAndEndpoints();
     void SendDueLinePackets();
+    void StartLineStream();
+    // Ends the line stream (if it runs) and logs what it sent on the
+    // twin's clock: the figure a capture's frame count is measured against.
+    void EndLineStream(const char* why);
     bool Flush(std::string& error);
 
     friend struct UsbRedirCallbacks;
@@ -52,6 +58,11 @@ private:
     bool m_lineRunning = false;
     std::chrono::steady_clock::time_point m_nextLinePacket;
     long m_linePackets = 0;
+    long m_lineSkippedMs = 0;
+    std::chrono::steady_clock::time_point m_createdAt; // the times logged count from here
+    std::chrono::steady_clock::time_point m_lineStartedAt;
+    long m_streamPackets = 0;   // of the current line stream
+    long m_streamSkippedMs = 0;
 };
 
 } // namespace parvane

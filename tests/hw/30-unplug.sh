@@ -9,11 +9,10 @@ for command in "analyze --seconds 90" "verify --freq1 425 --on 500 --off 500 --s
   # shellcheck disable=SC2086
   "$BIN/parvane-cli" $command --wait 60 >$HW_TMP/unplug.out 2>&1 &
   cli=$!
-  for _ in $(seq 600); do grep -q "off-hook" "$TWIN_LOG" && break; sleep 0.1; done
-  grep -q "off-hook" "$TWIN_LOG" || fail "$command: the call was never answered"
+  wait_until 60 grep -q "off-hook" "$TWIN_LOG" || fail "$command: the call was never answered"
   sleep 2
   twin_stop
-  for _ in $(seq 300); do kill -0 $cli 2>/dev/null || break; sleep 0.1; done
+  wait_until 30 sh -c "! kill -0 $cli 2>/dev/null"
   if kill -0 $cli 2>/dev/null; then kill -9 $cli; fail "$command: still running 30 s after the unplug"; fi
   wait $cli
   code=$?

@@ -22,6 +22,17 @@ HW_USER=parvane-user
 fail() { echo "FAILED: $*"; [ -s "$TWIN_LOG" ] && { echo "-- twin:"; tail -n 20 "$TWIN_LOG"; }; exit 1; }
 skip() { echo "$*"; exit 77; }
 
+# wait_until SECONDS COMMAND...: runs COMMAND until it succeeds or SECONDS
+# of wall time have passed (then fails). A count of short sleeps is no bound
+# here: under TCG each round's commands take a good part of a second.
+wait_until() {
+  wait_end=$(( $(date +%s) + $1 )); shift
+  while ! "$@"; do
+    [ "$(date +%s)" -lt "$wait_end" ] || return 1
+    sleep 0.2
+  done
+}
+
 # The hidraw node of the device with these ids (hex, as 0x1234), or nothing.
 hidraw_node() {
   want=$(printf 'HID_ID=0003:%08X:%08X' "$1" "$2")
@@ -77,10 +88,7 @@ twin_start() {
   TWIN_VID=$vid TWIN_PRODUCT=$pid
   TWIN_MODEL=$(sed -n 's/^parvane-twin: \(.*\) plugged in as USB device.*/\1/p' "$TWIN_LOG" | tail -n 1)
   [ -n "$TWIN_MODEL" ] || fail "the twin's log does not name its model"
-  for _ in $(seq 300); do
-    twin_present "$vid" "$pid" "$TWIN_MODEL" "$audio" && return 0
-    sleep 0.1
-  done
+  wait_until 30 twin_present "$vid" "$pid" "$TWIN_MODEL" "$audio" && return 0
   echo "-- kernel log:"; usb_kernel_log
   echo "-- sound cards:"; cat /proc/asound/cards
   fail "the twin $TWIN_MODEL ($vid:$pid) was not bound within 30 s: hidraw node '$(hidraw_node "$vid" "$pid")'$([ $audio = yes ] && echo ", sound card '$(sound_card "$TWIN_MODEL")'")"
@@ -92,10 +100,7 @@ twin_stop() {
   [ -n "$TWIN_PLUGGED" ] || return 0
   TWIN_PLUGGED=
   reply=$(plug_command unplug) || fail "the plug controller did not unplug the twin: $reply"
-  for _ in $(seq 300); do
-    twin_gone "$TWIN_VID" "$TWIN_PRODUCT" "$TWIN_MODEL" && return 0
-    sleep 0.1
-  done
+  wait_until 30 twin_gone "$TWIN_VID" "$TWIN_PRODUCT" "$TWIN_MODEL" && return 0
   echo "-- kernel log:"; usb_kernel_log
   fail "the twin's hidraw node or sound card stayed 30 s after unplugging"
 }

@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (count & 1)
                 device.StartLineStream();
             for (int i = 0; i < count % 8; ++i)
-                Check(device.NextLinePacket().size() == parvane::UsbAdapterDevice::kBytesPerMs);
+                Check(device.NextLinePacket().size() == parvane::UsbAdapterDevice::kBytesPerPacket);
             std::vector<uint8_t> played(input.Byte() % 200);
             for (uint8_t& byte : played)
                 byte = input.Byte();

@@ -142,8 +142,8 @@ TEST_F(UsbAdapterDeviceTest, AudioRunsAt48kHzAndCarriesTheLineAndThePlayback)
 
     device.StartLineStream();
     const auto packet = device.NextLinePacket();
-    ASSERT_EQ(packet.size(), 192u) << "48 stereo frames of 16 bits a millisecond";
-    EXPECT_EQ(std::count(packet.begin(), packet.end(), 0), 192) << "an on-hook line is silent";
+    ASSERT_EQ(packet.size(), 288u) << "72 stereo frames of 16 bits, 1.5 ms";
+    EXPECT_EQ(std::count(packet.begin(), packet.end(), 0), 288) << "an on-hook line is silent";
 
     device.StartPlayback();
     const std::vector<uint8_t> loud = {0x00, 0x40, 0x00, 0x40};

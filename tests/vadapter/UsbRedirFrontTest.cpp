@@ -172,7 +172,7 @@ TEST_F(UsbRedirFrontTest, ConnectsAnswersEndpointZeroFromTheModelAndStreamsTheLi
     usb_redir_start_iso_stream_header start{UsbAdapterDevice::kLineInEndpoint, 8, 2};
     usbredirparser_send_start_iso_stream(guest.parser, ++nextId, &start);
     RunUntil(front, [&] { return guest.isoLengths.size() >= 20; });
-    EXPECT_EQ(std::count(guest.isoLengths.begin(), guest.isoLengths.end(), 192),
+    EXPECT_EQ(std::count(guest.isoLengths.begin(), guest.isoLengths.end(), 288),
               static_cast<long>(guest.isoLengths.size()));
 
     front.Unplug();
@@ -181,7 +181,7 @@ TEST_F(UsbRedirFrontTest, ConnectsAnswersEndpointZeroFromTheModelAndStreamsTheLi
     // is measured against.
     const long packets = front.LinePacketsSent();
     EXPECT_TRUE(captured.Contains("ms (the twin was unplugged): " + std::to_string(packets) + " packets, " +
-                                  std::to_string(packets * 48) + " frames in"));
+                                  std::to_string(packets * 72) + " frames in"));
 }
 
 } // namespace

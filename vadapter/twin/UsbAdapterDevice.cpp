@@ -13,7 +13,7 @@ namespace {
 
 constexpr uint8_t kAdapterHidEndpoint = 0x81;
 constexpr uint8_t kOtherHidEndpoint = 0x84;
-constexpr uint16_t kAudioPacketMax = 200; // 192 bytes a millisecond, room for one frame more
+constexpr uint16_t kAudioPacketMax = UsbAdapterDevice::kBytesPerPacket; // also room for a playback millisecond
 constexpr uint8_t kRequestTypeMask = 0x60;
 constexpr uint8_t kStandard = 0x00;
 constexpr uint8_t kClass = 0x20;
@@ -435,7 +435,7 @@ void UsbAdapterDevice::StartLineStream()
 
 std::vector<uint8_t> UsbAdapterDevice::NextLinePacket()
 {
-    constexpr size_t kFrames = kRate / 1000;
+    constexpr size_t kFrames = kFramesPerPacket;
     int16_t samples[kFrames * 2] = {};
     NoteHook();
     if (m_offHook) {
@@ -447,7 +447,7 @@ std::vector<uint8_t> UsbAdapterDevice::NextLinePacket()
         m_adapter.RenderLineAudio(samples, kFrames, first);
     }
     m_lineFrames += static_cast<int64_t>(kFrames);
-    std::vector<uint8_t> packet(kBytesPerMs);
+    std::vector<uint8_t> packet(kBytesPerPacket);
     for (size_t i = 0; i < kFrames * 2; ++i) {
         packet[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) & 0xFF);
         packet[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) >> 8);

@@ -58,7 +58,16 @@ class UsbAdapterDevice {
 public:
     static constexpr uint8_t kLineInEndpoint = 0x83;  // line audio to the host
     static constexpr uint8_t kPlaybackEndpoint = 0x02; // the host's playback
-    static constexpr size_t kBytesPerMs = VirtualAdapter::kLineAudioRate / 1000 * 4;
+    // The line audio goes out in packets of 1.5 ms (72 frames, every third
+    // USB frame empty), not one a millisecond: the host polls the endpoint
+    // every millisecond, so polls outnumber packets and a host that keeps up
+    // only most of the time (QEMU's usb-redir queues the packets for a guest
+    // and drops them when it falls 120 packets behind) still drains the
+    // queue. An asynchronous endpoint may vary its packets like this; 72
+    // frames is the largest one snd-usb-audio expects at 48000 Hz.
+    static constexpr size_t kFramesPerPacket = VirtualAdapter::kLineAudioRate * 3 / 2000;
+    static constexpr size_t kBytesPerPacket = kFramesPerPacket * 4;
+    static constexpr long kPacketPeriodUs = 1500;
 
     UsbAdapterDevice(VirtualAdapter& adapter, UsbIdentity identity);
     ~UsbAdapterDevice();
@@ -81,7 +90,7 @@ public:
     uint32_t SamplingFrequency(uint8_t endpoint) const;
 
     // The line audio stream: starting it takes the moment it starts; each
-    // call gives the next millisecond (kBytesPerMs bytes, S16_LE stereo):
+    // call gives the next packet (kBytesPerPacket bytes, S16_LE stereo):
     // silence on-hook, the line audio off-hook.
     void StartLineStream();
     std::vector<uint8_t> NextLinePacket();

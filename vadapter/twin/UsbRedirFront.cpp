@@ -16,7 +16,7 @@ namespace parvane {
 
 namespace {
 
-constexpr auto kPacketPeriod = std::chrono::milliseconds(1);
+constexpr auto kPacketPeriod = std::chrono::microseconds(UsbAdapterDevice::kPacketPeriodUs);
 // Behind by more than this (the machine stalled), the stream skips ahead
 // rather than bursting: the host would drop a burst anyway.
 constexpr auto kMostBehind = std::chrono::milliseconds(50);
@@ -273,7 +273,7 @@ void UsbRedirFront::EndLineStream(const char* why)
                  "twin's clock, %ld ms skipped\n",
                  static_cast<long long>(std::chrono::duration_cast<milliseconds>(now - m_createdAt).count()), why,
                  m_streamPackets,
-                 static_cast<long long>(m_streamPackets) * static_cast<long long>(VirtualAdapter::kLineAudioRate / 1000),
+                 static_cast<long long>(m_streamPackets) * static_cast<long long>(UsbAdapterDevice::kFramesPerPacket),
                  static_cast<long long>(ms.count()), m_streamSkippedMs);
 }
 

@@ -67,8 +67,9 @@ deb: deps $(BUILD)/CMakeCache.txt
 screenshots: build
 	tools/screenshots.sh $(BUILD)
 
-# The programs unchanged in a VM with a real kernel, against the twin behind
-# uhid and an ALSA loopback card: tests/hw/*.sh run inside as root.
+# The programs unchanged in a VM with a real kernel, against the twin plugged
+# into a virtual USB port (xhci, usbhid, snd-usb-audio): tests/hw/*.sh run
+# inside as root.
 # The package scenario installs $(BUILD)/deb's package: it is built first when
 # missing or older than the programs, libraries or packaging files it holds.
 hwtest: build

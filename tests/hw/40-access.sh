@@ -30,4 +30,22 @@ udevadm settle -t 10
 node=$(hidraw_node 0x1234 0x0110)
 out=$(as_user "$BIN/parvane-cli" info 2>&1) || fail "with the rule info failed: $out ($(ls -l "$node"))"
 expect_in "$out" "^Model: Tarnbox$" "with the rule info did not read the model name"
-echo "access: the node is named without the rule, the user gets in with it"
+twin_stop
+
+# The sound card's nodes are Debian's (udev's default rules): group audio,
+# mode 0660, and for the user on the local seat an ACL (uaccess). A user
+# without a seat, as here or over ssh, reaches the line audio only as a
+# member of audio; without it the run names the sound device it could not
+# find.
+twin_start cn
+udevadm settle -t 10
+capture=/dev/snd/pcmC$(sound_card "$TWIN_MODEL")D0c
+[ "$(stat -c '%G %a' "$capture")" = "audio 660" ] || fail "the capture node is $(ls -l "$capture"), not group audio 0660"
+out=$(as_user "$BIN/parvane-cli" analyze --seconds 3 --wait 30 2>&1)
+code=$?
+[ $code != 0 ] || fail "a user outside group audio captured from $capture: $out"
+expect_in "$out" "Tarnbox" "outside group audio the failure does not name the sound device: $out"
+usermod -a -G audio "$HW_USER" || fail "cannot add $HW_USER to audio"
+out=$(as_user "$BIN/parvane-cli" analyze --seconds 3 --wait 30 2>&1) ||
+  fail "a member of audio and plugdev could not analyze ($(ls -l "$capture")): $out"
+echo "access: the node is named without the rule, the user gets in with it; the sound card needs group audio"

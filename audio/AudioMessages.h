@@ -20,6 +20,9 @@ struct AudioMessage {
     std::string text;
     AudioMessageIcon icon = AudioMessageIcon::None;
     AudioMessageCaption caption = AudioMessageCaption::Default;
+    // What exactly failed (the device, the system's reason), for a front end
+    // that reports in words rather than a box; the box shows `text` alone.
+    std::string detail{};
 };
 
 using AudioMessageHandler = std::function<void(const AudioMessage& message)>;

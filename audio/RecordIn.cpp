@@ -12,9 +12,20 @@ using namespace parvane;
 
 namespace {
 
-void FailToOpen()
+void FailToOpen(std::string detail)
 {
-    ShowAudioMessage(AudioMessage{"Fail to open device"});
+    AudioMessage message{"Fail to open device"};
+    message.detail = std::move(detail);
+    ShowAudioMessage(message);
+}
+
+// The input devices there are, for a failure that found none by the name.
+std::string InputDeviceList()
+{
+    std::string list;
+    for (const std::string& name : AudioInputDeviceNames())
+        list += (list.empty() ? "" : ", ") + ("\"" + name + "\"");
+    return list.empty() ? "none" : list;
 }
 
 void StopFailed()
@@ -48,11 +59,18 @@ bool CRecordIn::Open()
     const int device = FindDeviceByName(deviceName);
     if (device < 0) {
         DebugPrint("CRecordIn::Open: no audio input device contains \"%s\" (%d)", deviceName.c_str(), device);
+        m_openFailure = "no audio input device carries the model name \"" + deviceName +
+                        "\" (input devices: " + InputDeviceList() + ")";
         return false;
     }
     const WaveResult result = m_hWaveIn.Open(device, m_format, &CRecordIn::WaveInProc, this);
     if (result != WaveResult::Ok) {
         DebugPrint("CRecordIn::Open: %s %s", WaveResultText(result), m_hWaveIn.LastError().c_str());
+        const std::vector<std::string> names = AudioInputDeviceNames();
+        const std::string opened =
+            device < static_cast<int>(names.size()) ? names[static_cast<size_t>(device)] : deviceName;
+        m_openFailure = "the audio input device \"" + opened + "\" cannot be opened: " + WaveResultText(result) +
+                        (m_hWaveIn.LastError().empty() ? "" : " (" + m_hWaveIn.LastError() + ")");
         return false;
     }
     return true;
@@ -71,11 +89,11 @@ int CRecordIn::Start()
     m_nBlockBytes = CaptureBlockBytes;
     if (m_nBlockBytes <= 0 || m_nBlockBytes > kInputBufferBytes || m_nBlockBytes % 4 != 0) {
         DebugPrint("CRecordIn::Start: block length %d is not usable", m_nBlockBytes);
-        FailToOpen();
+        FailToOpen("a capture block of " + std::to_string(m_nBlockBytes) + " bytes is not usable");
         return 0;
     }
     if (!Open()) {
-        FailToOpen();
+        FailToOpen(m_openFailure);
         return 0;
     }
     for (int i = 0; i < 3; ++i) {
@@ -91,7 +109,7 @@ int CRecordIn::Start()
     m_bRecording = 1;
     if (m_hWaveIn.Start() != WaveResult::Ok) {
         DebugPrint("CRecordIn::Start: %s", m_hWaveIn.LastError().c_str());
-        FailToOpen();
+        FailToOpen("the audio input device did not start: " + m_hWaveIn.LastError());
         return 0;
     }
     return 1;

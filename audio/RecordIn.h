@@ -53,4 +53,5 @@ private:
     parvane::AudioFormat m_format;
     parvane::WaveBuffer m_headers[3];
     int32_t m_nBlockBytes = 0;
+    std::string m_openFailure; // why the last Open failed, in words
 };

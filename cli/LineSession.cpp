@@ -39,6 +39,13 @@ LineSession::LineSession(Console& console)
     m_loop.SetTimerHandler([this](int id) { m_run.OnTimer(id); });
     m_capture.SetOutput(&m_run);
     m_capture.SetBlockObserver([this](const int16_t* samples, int32_t bytes) { OnBlock(samples, bytes); });
+    m_previousAudioHandler = SetAudioMessageHandler([this](const AudioMessage& message) {
+        DebugPrint("Message box: %s", message.text.c_str());
+        std::lock_guard<std::mutex> lock(m_audioMutex);
+        if (m_audioFailure.empty())
+            m_audioFailure = "the line audio cannot be captured: " + (message.detail.empty() ? message.text
+                                                                                              : message.detail);
+    });
 }
 
 LineSession::~LineSession()
@@ -51,6 +58,16 @@ LineSession::~LineSession()
     // analysis must not go on writing into the members going away.
     m_capture.StopCapture();
     m_capture.SetBlockObserver(nullptr);
+    SetAudioMessageHandler(std::move(m_previousAudioHandler));
+}
+
+std::string LineSession::Failure() const
+{
+    std::string failure = m_run.RunFailure();
+    if (!failure.empty())
+        return failure;
+    std::lock_guard<std::mutex> lock(m_audioMutex);
+    return m_audioFailure;
 }
 
 int LineSession::Open(uint16_t vendorId)
@@ -144,6 +161,10 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
         m_heard.Clear();
         m_live.clear();
     }
+    {
+        std::lock_guard<std::mutex> lock(m_audioMutex);
+        m_audioFailure.clear();
+    }
     const auto* size = std::find(std::begin(kAnalyzeBufferSizes), std::end(kAnalyzeBufferSizes), options.blockBytes);
     m_panel.SetAnalyzeBufferIndex(size == std::end(kAnalyzeBufferSizes)
                                       ? kDefaultAnalyzeBufferIndex
@@ -197,10 +218,10 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
                 else
                     ShowProgress("Waiting for the ring (" + Seconds(options.waitMs - (now - armedAt)) + " left)...");
             }
-            return m_run.IsAnalysing() || !m_run.RunFailure().empty();
+            return m_run.IsAnalysing() || !Failure().empty();
         },
         options.waitMs);
-    if (!answered || !m_run.IsAnalysing())
+    if (!answered || !m_run.IsAnalysing() || !Failure().empty())
         return EndUnanswered();
 
     const uint32_t answeredAt = GetTickCount32();
@@ -219,10 +240,10 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
                                                     Seconds(options.answeredMs - (now - answeredAt)) + " left" +
                                                     (live.empty() ? "" : " | " + live));
             }
-            return (options.done && options.done()) || !m_run.RunFailure().empty();
+            return (options.done && options.done()) || !Failure().empty();
         },
         options.answeredMs);
-    const std::string failure = m_run.RunFailure();
+    const std::string failure = Failure();
     m_run.Stop();
     // Stop woke the worker; it stops detection and releases the line itself.
     m_run.WaitForWorkers(RunControl::kWorkerEndWaitMs);
@@ -236,7 +257,7 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
 
 LineSession::RunOutcome LineSession::EndUnanswered()
 {
-    const std::string failure = m_run.RunFailure();
+    const std::string failure = Failure();
     m_run.Stop();
     m_console.EndProgress();
     if (failure.empty())

@@ -13,6 +13,7 @@
 #include "app/HeadlessCapture.h"
 #include "app/MemoryRunPanel.h"
 #include "app/RunControl.h"
+#include "audio/AudioMessages.h"
 #include "cli/HeardAudioBuffer.h"
 #include "device/DeviceOper.h"
 #include "i18n/MultiLanguage.h"
@@ -109,6 +110,10 @@ private:
     // The run ended by `failure` (shown here): Unplugged when the device
     // object found the adapter gone, else Failed.
     RunOutcome EndFailed(const std::string& failure);
+    // Why the run cannot go on: the run control's reason, else the capture's
+    // (an audio message such as "Fail to open device", with what failed);
+    // empty while it can.
+    std::string Failure() const;
 
     Console& m_console;
     CDeviceOper m_device;
@@ -125,6 +130,11 @@ private:
     mutable std::mutex m_heardMutex;
     HeardAudioBuffer m_heard;
     std::string m_live;
+    // Audio messages (on whichever thread opened the capture) end the run
+    // here instead of going unseen in the trace.
+    mutable std::mutex m_audioMutex;
+    std::string m_audioFailure;
+    AudioMessageHandler m_previousAudioHandler;
 };
 
 } // namespace parvane::cli

@@ -49,6 +49,11 @@ struct Scenario {
     // would take the DAA off-hook is lost on its way (the send fails), so
     // no call can be answered (vadapter/VirtualAdapterDevice.cpp).
     bool loseAnswer = false;
+    // [adapter] audio_name: the name the adapter's USB audio interface goes
+    // by; empty: the model's ("<model> USB Audio (virtual)"). A name without
+    // the model stands for a sound card the program cannot pick by name
+    // (vadapter/VirtualAdapterAudio.cpp).
+    std::string audioName;
 
     // [phone]: the telephone set on the phone port (vadapter/VirtualSlic.cpp).
     int64_t phoneOffHookMs = -1;  // from opening the adapter until it is lifted; -1: stays on-hook

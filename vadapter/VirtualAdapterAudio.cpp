@@ -4,10 +4,28 @@
 
 namespace parvane {
 
+namespace {
+
+bool ApplyAudioName(const std::string& value, Scenario& scenario, std::string& error)
+{
+    if (value.empty() || value.size() > 64) {
+        error = "expected a name of 1 to 64 bytes";
+        return false;
+    }
+    scenario.audioName = value;
+    return true;
+}
+
+const ScenarioKeys g_audioKeys = {
+    {"adapter", "audio_name", ApplyAudioName},
+};
+
+} // namespace
+
 std::string VirtualAdapterDevice::AudioDeviceName()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_scenario.model + " USB Audio (virtual)";
+    return m_scenario.audioName.empty() ? m_scenario.model + " USB Audio (virtual)" : m_scenario.audioName;
 }
 
 void VirtualAdapterDevice::RenderLineAudio(int16_t* interleaved, size_t frames, int64_t firstFrame)

@@ -178,6 +178,27 @@ TEST(CliLine, ProbeFindsTheAdapterUnderAnotherVendorIdAndNamesIt)
     ::rmdir(directory.c_str());
 }
 
+// Mended: with no sound card by the model's name the capture never opened,
+// and the run waited out its time to report "no tone was heard" (exit 4).
+// It fails at once, naming the name it looked for and the devices there are.
+TEST(CliLine, NoSoundCardByTheModelNameIsAFailureThatNamesIt)
+{
+    const std::string directory = TemporaryDirectory();
+    const std::string scenario = directory + "/other-card.ini";
+    std::ofstream(scenario) << "[adapter]\naudio_name = Onboard Analog Stereo\n[call]\ntone = 450/350,0/350\n";
+    for (const char* command : {"analyze", "learn"}) {
+        const CliResult result = RunCli({command, "--virtual-adapter=" + scenario, "--wait", "20"});
+        EXPECT_EQ(result.exitCode, 1) << command << ": " << result.err;
+        EXPECT_NE(result.err.find("the line audio cannot be captured: no audio input device carries the model name "
+                                  "\"Tarnbox\" (input devices: \"Onboard Analog Stereo\")"),
+                  std::string::npos)
+            << command << ": " << result.err;
+        EXPECT_TRUE(result.out.empty()) << command << ": " << result.out;
+    }
+    std::remove(scenario.c_str());
+    ::rmdir(directory.c_str());
+}
+
 // Mended: a call the adapter never took off-hook was analysed as silence and
 // reported as "no tone" (exit 4).
 TEST(CliLine, ALineThatCannotBeAnsweredIsAFailureNotAResult)

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <portaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
@@ -74,6 +75,8 @@ struct CaptureCounts {
     std::atomic<uint64_t> frames{0};
     std::atomic<uint64_t> overflows{0};
 };
+
+constexpr double kLeastCaptureLatencySeconds = 0.25;
 
 class PortAudioCapture final : public CaptureStream {
 public:
@@ -287,7 +290,12 @@ private:
         parameters->device = ids[index];
         parameters->channelCount = format.channels;
         parameters->sampleFormat = paInt16;
-        parameters->suggestedLatency = input ? info->defaultHighInputLatency : info->defaultHighOutputLatency;
+        // Capture asks for a quarter second of buffer at least: nothing here
+        // needs the line audio sooner, and a callback thread held up for a
+        // while (a loaded machine) must not overrun the device's buffer and
+        // cut a piece out of a cadence being measured.
+        parameters->suggestedLatency =
+            input ? std::max(info->defaultHighInputLatency, kLeastCaptureLatencySeconds) : info->defaultHighOutputLatency;
         parameters->hostApiSpecificStreamInfo = nullptr;
         const PaError supported = Pa_IsFormatSupported(input ? parameters : nullptr, input ? nullptr : parameters,
                                                        format.sampleRate);

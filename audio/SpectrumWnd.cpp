@@ -443,6 +443,9 @@ void CSpectrumWnd::Relayout()
     m_spectrogram.setGeometry(0, 0, width(), split);
     const QRect columns = CAudioManagerWnd::ComputeLayout(rect()).spectrum;
     m_spectrum.Place(QRect(columns.left(), split + 6, columns.width(), std::max(20, height() - split - 6 - 40)));
+    // Placing sets the view's scale again, and with it the hidden view's fixed unit text.
+    if (m_spectrum.CaptionStrip())
+        m_spectrum.CaptionStrip()->SetRightText(m_texts.unit);
 }
 
 void CSpectrumWnd::OnBlock(const SpectrumBlock& block)

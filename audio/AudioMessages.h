@@ -20,9 +20,10 @@ struct AudioMessage {
     std::string text;
     AudioMessageIcon icon = AudioMessageIcon::None;
     AudioMessageCaption caption = AudioMessageCaption::Default;
-    // What exactly failed (the device, the system's reason), for a front end
-    // that reports in words rather than a box; the box shows `text` alone.
-    std::string detail{};
+    // Set only when the line capture cannot open: what failed (the device,
+    // the system's reason), for a front end that reports in words rather
+    // than a box and ends its run on it; the box shows `text` alone.
+    std::string captureFailure{};
 };
 
 using AudioMessageHandler = std::function<void(const AudioMessage& message)>;

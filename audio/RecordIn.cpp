@@ -12,18 +12,18 @@ using namespace parvane;
 
 namespace {
 
-void FailToOpen(std::string detail)
+void FailToOpen(std::string why)
 {
     AudioMessage message{"Fail to open device"};
-    message.detail = std::move(detail);
+    message.captureFailure = std::move(why);
     ShowAudioMessage(message);
 }
 
 // The input devices there are, for a failure that found none by the name.
-std::string InputDeviceList()
+std::string InputDeviceList(const std::vector<std::string>& names)
 {
     std::string list;
-    for (const std::string& name : AudioInputDeviceNames())
+    for (const std::string& name : names)
         list += (list.empty() ? "" : ", ") + ("\"" + name + "\"");
     return list.empty() ? "none" : list;
 }
@@ -56,17 +56,17 @@ bool CRecordIn::Open()
 {
     m_format = m_pOwner->InputFormat();
     const std::string deviceName = GetAudioDeviceName();
-    const int device = FindDeviceByName(deviceName);
+    const std::vector<std::string> names = AudioInputDeviceNames();
+    const int device = FindDeviceByNameIn(names, deviceName);
     if (device < 0) {
         DebugPrint("CRecordIn::Open: no audio input device contains \"%s\" (%d)", deviceName.c_str(), device);
         m_openFailure = "no audio input device carries the model name \"" + deviceName +
-                        "\" (input devices: " + InputDeviceList() + ")";
+                        "\" (input devices: " + InputDeviceList(names) + ")";
         return false;
     }
     const WaveResult result = m_hWaveIn.Open(device, m_format, &CRecordIn::WaveInProc, this);
     if (result != WaveResult::Ok) {
         DebugPrint("CRecordIn::Open: %s %s", WaveResultText(result), m_hWaveIn.LastError().c_str());
-        const std::vector<std::string> names = AudioInputDeviceNames();
         const std::string opened =
             device < static_cast<int>(names.size()) ? names[static_cast<size_t>(device)] : deviceName;
         m_openFailure = "the audio input device \"" + opened + "\" cannot be opened: " + WaveResultText(result) +

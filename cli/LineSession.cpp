@@ -41,10 +41,11 @@ LineSession::LineSession(Console& console)
     m_capture.SetBlockObserver([this](const int16_t* samples, int32_t bytes) { OnBlock(samples, bytes); });
     m_previousAudioHandler = SetAudioMessageHandler([this](const AudioMessage& message) {
         DebugPrint("Message box: %s", message.text.c_str());
+        if (message.captureFailure.empty())
+            return; // a playback or stop message is traced, as without a handler
         std::lock_guard<std::mutex> lock(m_audioMutex);
         if (m_audioFailure.empty())
-            m_audioFailure = "the line audio cannot be captured: " + (message.detail.empty() ? message.text
-                                                                                              : message.detail);
+            m_audioFailure = "the line audio cannot be captured: " + message.captureFailure;
     });
 }
 

@@ -130,8 +130,8 @@ private:
     mutable std::mutex m_heardMutex;
     HeardAudioBuffer m_heard;
     std::string m_live;
-    // Audio messages (on whichever thread opened the capture) end the run
-    // here instead of going unseen in the trace.
+    // A capture that cannot open (its audio message, on whichever thread
+    // opened it) ends the run here instead of going unseen in the trace.
     mutable std::mutex m_audioMutex;
     std::string m_audioFailure;
     AudioMessageHandler m_previousAudioHandler;

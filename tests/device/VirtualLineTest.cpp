@@ -52,6 +52,15 @@ void Open(CDeviceOper& device)
     ASSERT_EQ(device.OpenFirstAdapter(parvane::kAdapterProductIds), 1);
 }
 
+// Open, with the DAA up, and a library call that does not come back given
+// up on after 200 ms (the kernel's own limit is seconds).
+void OpenWithShortStuckWait(CDeviceOper& device)
+{
+    ASSERT_NO_FATAL_FAILURE(Open(device));
+    ASSERT_EQ(device.InitializeDaa(), 1);
+    device.SetStuckCallWaitForTest(200);
+}
+
 TEST(VirtualLine, AdapterAnsweringOnlyTheThirdIdIsFoundOnTheThirdTry)
 {
     const std::string scenario = std::filesystem::temp_directory_path() / "parvane-device-2111.ini";
@@ -143,9 +152,7 @@ TEST(VirtualLine, ClosingLeavesAThreadStuckInTheLibraryParked)
     ASSERT_NE(adapter, nullptr);
     TraceLines trace;
     auto device = std::make_unique<CDeviceOper>();
-    ASSERT_NO_FATAL_FAILURE(Open(*device));
-    ASSERT_EQ(device->InitializeDaa(), 1);
-    device->SetStuckCallWaitForTest(200);
+    ASSERT_NO_FATAL_FAILURE(OpenWithShortStuckWait(*device));
     adapter->HoldExchanges();
     ASSERT_EQ(device->StartThread(), 1);
     ASSERT_TRUE(adapter->WaitForHeldExchange(5000));
@@ -212,9 +219,7 @@ TEST(VirtualLine, PresenceIsTheListingAndClosingDoesNotWaitForTheComebackOpen)
     ASSERT_NE(adapter, nullptr);
     TraceLines trace;
     auto device = std::make_unique<CDeviceOper>();
-    ASSERT_NO_FATAL_FAILURE(Open(*device));
-    ASSERT_EQ(device->InitializeDaa(), 1);
-    device->SetStuckCallWaitForTest(200);
+    ASSERT_NO_FATAL_FAILURE(OpenWithShortStuckWait(*device));
     ASSERT_EQ(device->StartThread(), 1);
 
     adapter->RefuseOpens(true);

@@ -506,8 +506,9 @@ void CTestDlg::LocaliseSpectrumWindow()
     if (m_pSpectrumWnd == nullptr)
         return;
     SpectrumTexts texts;
-    QString* const fields[] = {&texts.waiting, &texts.strongest, &texts.band, &texts.heard, &texts.noTone, &texts.unit};
-    for (int n = 1; n <= 6; ++n) {
+    QString* const fields[] = {&texts.waiting, &texts.strongest, &texts.band,       &texts.heard,
+                               &texts.noTone,  &texts.unit,      &texts.candidates, &texts.shown};
+    for (int n = 1; n <= 8; ++n) {
         const std::string text = m_language.GetSpectrumText(n);
         if (!text.empty())
             *fields[n - 1] = FromUtf8(text);

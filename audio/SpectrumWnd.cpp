@@ -6,6 +6,7 @@
 #include "vexlin/BusyToneDetector.h"
 #include "vexlin/CadenceTracker.h"
 
+#include <QComboBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -120,6 +121,27 @@ void CSpectrogramView::SetTexts(const SpectrumTexts& texts)
     Compose();
 }
 
+void CSpectrogramView::SetShownHz(double hertz)
+{
+    const double shown = std::clamp(hertz, SpectrumAnalysis::kHighestCounted, kHighestKeptHz);
+    if (shown == m_shownHz)
+        return;
+    m_shownHz = shown;
+    Compose();
+}
+
+void CSpectrogramView::SetCandidates(std::vector<SpectrumCandidate> candidates)
+{
+    m_candidates = std::move(candidates);
+}
+
+// The rows of the history (from its bottom, 0 Hz) that the band shows.
+int CSpectrogramView::ShownRows() const
+{
+    const double binHz = static_cast<double>(m_sampleRate) / kTransformPoints;
+    return std::clamp(static_cast<int>(m_shownHz / binHz) + 1, 1, m_history.height());
+}
+
 void CSpectrogramView::Feed(const SpectrumBlock& block)
 {
     if (block.samples == nullptr || block.frames <= 0 || block.sampleRate == 0)
@@ -129,7 +151,7 @@ void CSpectrogramView::Feed(const SpectrumBlock& block)
         m_sampleRate = block.sampleRate;
         const int columns = static_cast<int>(int64_t{kHistoryMs} * m_sampleRate / 1000 / kHop);
         const double binHz = static_cast<double>(m_sampleRate) / kTransformPoints;
-        const int rows = std::clamp(static_cast<int>(m_shownHz / binHz) + 1, 2, kTransformPoints / 2);
+        const int rows = std::clamp(static_cast<int>(kHighestKeptHz / binHz) + 1, 2, kTransformPoints / 2);
         m_history = QImage(columns, rows, QImage::Format_RGB32);
         m_history.fill(Qt::black);
         m_columns = 0;
@@ -238,7 +260,14 @@ double CSpectrogramView::NowMs() const
 QRect CSpectrogramView::SpectrogramArea() const
 {
     const int bottom = height() - 4 - kStripHeight - 18 - 18;
-    return QRect(kRulerWidth, kTitleHeight, std::max(1, width() - kRulerWidth - 10), std::max(1, bottom - kTitleHeight));
+    return QRect(kRulerWidth, kTitleHeight, std::max(1, width() - kRulerWidth - 10 - kCandidatesWidth),
+                 std::max(1, bottom - kTitleHeight));
+}
+
+QRect CSpectrogramView::CandidatesArea() const
+{
+    const QRect area = SpectrogramArea();
+    return QRect(area.right() + 12, area.top(), kCandidatesWidth - 8, area.height());
 }
 
 QRect CSpectrogramView::StripArea() const
@@ -252,9 +281,10 @@ int CSpectrogramView::YOf(double hertz) const
     const QRect area = SpectrogramArea();
     if (m_history.isNull())
         return area.bottom();
-    // Row r of the history holds the bin rows-1-r, drawn over area.height()/rows pixels.
+    // The shown rows are the history's lowest; the top one holds the bin
+    // rows-1, each drawn over area.height()/rows pixels.
     const double binHz = static_cast<double>(m_sampleRate) / kTransformPoints;
-    const int rows = m_history.height();
+    const int rows = ShownRows();
     const double row = rows - 1 - hertz / binHz + 0.5;
     return area.top() + static_cast<int>(row * area.height() / rows);
 }
@@ -292,11 +322,12 @@ void CSpectrogramView::Compose()
     if (m_history.isNull())
         painter.fillRect(area, Qt::black);
     else
-        painter.drawImage(area, m_history);
+        painter.drawImage(area, m_history, QRect(0, m_history.height() - ShownRows(), m_history.width(), ShownRows()));
 
     // The frequency ruler and the counted band.
     painter.setPen(kText);
-    for (int hertz = 0; hertz <= m_shownHz + 0.5; hertz += 400) {
+    const int rulerStep = m_shownHz <= 1000 ? 200 : m_shownHz <= 2400 ? 400 : 500;
+    for (int hertz = 0; hertz <= m_shownHz + 0.5; hertz += rulerStep) {
         const int y = YOf(hertz);
         painter.drawLine(area.left() - 5, y, area.left() - 1, y);
         painter.drawText(QRect(0, y - 8, area.left() - 7, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(hertz));
@@ -350,8 +381,33 @@ void CSpectrogramView::Compose()
     small.setPixelSize(11);
     painter.setFont(small);
     draw::DrawHeardStrip(painter, lane, strip, [this](int ms) { return XOf(ms); });
+    DrawCandidates(painter);
     painter.end();
     update();
+}
+
+// Beside the spectrogram: the candidates, most counted first, the leader in
+// the marker colour; as many rows as fit.
+void CSpectrogramView::DrawCandidates(QPainter& painter)
+{
+    const QRect panel = CandidatesArea();
+    QFont font("Arial");
+    font.setPixelSize(12);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(kText);
+    constexpr int kRowHeight = 16;
+    painter.drawText(QRect(panel.left(), panel.top(), panel.width(), kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                     m_texts.candidates);
+    font.setBold(false);
+    painter.setFont(font);
+    int y = panel.top() + kRowHeight + 4;
+    for (size_t i = 0; i < m_candidates.size() && y + kRowHeight <= panel.bottom(); ++i, y += kRowHeight) {
+        painter.setPen(i == 0 ? CLiveSpectrumView::MarkerColour() : kText);
+        const QRect row(panel.left(), y, panel.width(), kRowHeight);
+        painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter, m_candidates[i].frequency);
+        painter.drawText(row, Qt::AlignRight | Qt::AlignVCenter, QString::number(m_candidates[i].count));
+    }
 }
 
 // ---- the window ------------------------------------------------------------------------
@@ -367,6 +423,14 @@ CSpectrumWnd::CSpectrumWnd(QWidget* parent) : QWidget(parent, Qt::Window), m_spe
     setAutoFillBackground(true);
     m_spectrum.Create(QRect(0, 0, 506, 100), this, 1000, false);
     m_spectrum.SetScale(0, kHzPerBar);
+    m_band = new QComboBox(this);
+    for (const int hertz : CSpectrogramView::kShownChoicesHz) {
+        m_band->addItem(QStringLiteral("0 - %1 Hz").arg(hertz), hertz);
+        if (hertz == CLiveSpectrumView::kShownHz)
+            m_band->setCurrentIndex(m_band->count() - 1);
+    }
+    connect(m_band, &QComboBox::activated, this,
+            [this](int index) { m_spectrogram.SetShownHz(m_band->itemData(index).toInt()); });
     Relayout();
     SetTexts(m_texts);
 }
@@ -380,6 +444,7 @@ void CSpectrumWnd::SetTexts(const SpectrumTexts& texts)
 {
     m_texts = texts;
     m_spectrogram.SetTexts(texts);
+    m_band->setToolTip(texts.shown);
     if (m_spectrum.CaptionStrip()) {
         m_spectrum.CaptionStrip()->SetRightText(texts.unit);
         if (m_blocksShown == 0)
@@ -441,6 +506,8 @@ void CSpectrumWnd::Relayout()
 {
     const int split = static_cast<int>(height() * kSpectrogramShare);
     m_spectrogram.setGeometry(0, 0, width(), split);
+    const QRect candidates = m_spectrogram.CandidatesArea();
+    m_band->setGeometry(candidates.left(), 1, candidates.width(), CSpectrogramView::kTitleHeight - 2);
     const QRect columns = CAudioManagerWnd::ComputeLayout(rect()).spectrum;
     m_spectrum.Place(QRect(columns.left(), split + 6, columns.width(), std::max(20, height() - split - 6 - 40)));
     // Placing sets the view's scale again, and with it the hidden view's fixed unit text.
@@ -448,9 +515,28 @@ void CSpectrumWnd::Relayout()
         m_spectrum.CaptionStrip()->SetRightText(m_texts.unit);
 }
 
+// The candidates as the run counts them (the analysis writes them on this
+// thread, after the block is shown, so they are one block behind).
+void CSpectrumWnd::ReadCandidates()
+{
+    parvane::AnalysisOutput* output = m_analysis->Output();
+    if (output == nullptr || !output->IsAnalysing())
+        return;
+    parvane::AnalysisList& list = output->FrequencyList();
+    std::vector<SpectrumCandidate> candidates;
+    candidates.reserve(static_cast<size_t>(list.GetCount()));
+    for (int row = 0; row < list.GetCount(); ++row)
+        candidates.push_back({QString::fromStdString(list.GetText(row)), list.GetItemData(row)});
+    // Most counted first; equal counts keep the order of first sighting.
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const SpectrumCandidate& a, const SpectrumCandidate& b) { return a.count > b.count; });
+    m_spectrogram.SetCandidates(std::move(candidates));
+}
+
 void CSpectrumWnd::OnBlock(const SpectrumBlock& block)
 {
     ++m_blocksShown;
+    ReadCandidates();
     m_spectrogram.Feed(block);
     const double marked = m_spectrum.Show(block);
     if (m_spectrum.CaptionStrip())

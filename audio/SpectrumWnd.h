@@ -1,11 +1,13 @@
 #pragma once
 // The live picture of the line audio in a window of its own ("Show spectrum"
 // in the main dialog's context menu): a scrolling spectrogram of the last ten
-// seconds, 0 to 2400 Hz in dBFS so that the noise floor shows, with the 100
-// to 900 Hz band Analyze Mode counts marked and the strongest frequency now
-// with its level; under it the strip of the stretches in which the tone
-// detector hears the tone most counted so far, with their on and off times;
-// under that the bars of the current block, the strongest one marked.
+// seconds, 0 to 2400 Hz (or the band chosen in the window's selector) in
+// dBFS so that the noise floor shows, with the 100 to 900 Hz band Analyze
+// Mode counts marked and the strongest frequency now with its level; beside
+// it the run's candidates with their counts, most counted first; under it the
+// strip of the stretches in which the tone detector hears the tone most
+// counted so far, with their on and off times; under that the bars of the
+// current block, the strongest one marked.
 //
 // It watches the analysis of the dialog's audio manager window, which
 // outlives the engines it hosts, so it follows every Start. It only watches
@@ -22,8 +24,9 @@
 #include "vexlin/ToneFrameAnalyzer.h"
 
 #include <QImage>
-
 #include <QWidget>
+
+class QComboBox;
 
 #include <deque>
 #include <map>
@@ -64,6 +67,15 @@ struct SpectrumTexts {
     QString heard = QStringLiteral("Tone heard (on and off times in ms)");
     QString noTone = QStringLiteral("No tone heard yet");
     QString unit = QStringLiteral("Unit: 10 Hz");
+    QString candidates = QStringLiteral("Candidates");
+    QString shown = QStringLiteral("Frequencies shown");
+};
+
+// One row of the run's candidate list: its text ("450 Hz") and its count.
+struct SpectrumCandidate {
+    QString frequency;
+    long count = 0;
+    bool operator==(const SpectrumCandidate&) const = default;
 };
 
 // The spectrogram with the heard-tone strip. Each column is the Hann-windowed
@@ -80,18 +92,30 @@ public:
     static constexpr int kRulerWidth = 44;
     static constexpr int kTitleHeight = 22;
     static constexpr int kStripHeight = 24;
+    static constexpr int kCandidatesWidth = 128;
+    // The bands the window offers; the history holds the widest.
+    static constexpr int kShownChoicesHz[] = {1000, 2400, 4000};
+    static constexpr double kHighestKeptHz = 4000.0;
 
     explicit CSpectrogramView(QWidget* parent = nullptr);
 
     // The left channel of one block and the frequency of its strongest bin.
     void Feed(const parvane::SpectrumBlock& block);
     void SetTexts(const SpectrumTexts& texts);
-    void SetShownHz(double hertz) { m_shownHz = hertz; }
+    // The top of the band shown (up to kHighestKeptHz); the history is kept,
+    // so a change shows the last ten seconds at once.
+    void SetShownHz(double hertz);
+    double ShownHz() const { return m_shownHz; }
+    // The run's candidates, most counted first (as many as fit are drawn),
+    // drawn with the next block fed.
+    void SetCandidates(std::vector<SpectrumCandidate> candidates);
+    const std::vector<SpectrumCandidate>& Candidates() const { return m_candidates; }
 
     const QImage& Surface() const { return m_surface; }
     // Where the spectrogram and the strip lie on the surface.
     QRect SpectrogramArea() const;
     QRect StripArea() const;
+    QRect CandidatesArea() const;
     // The row of a frequency and the column of a time of the stream (ms
     // since the first sample fed), as drawn now.
     int YOf(double hertz) const;
@@ -111,14 +135,17 @@ private:
     void AddColumn(const double* samples);
     void FollowTone(double peakHz, double peakDbfs);
     void Compose();
+    void DrawCandidates(QPainter& painter);
+    int ShownRows() const;
 
     SpectrumTexts m_texts;
+    std::vector<SpectrumCandidate> m_candidates;
     double m_shownHz = CLiveSpectrumView::kShownHz;
     uint32_t m_sampleRate = 0;
     int64_t m_samplesFed = 0;
     std::vector<double> m_pending;   // samples not yet in a column
     std::vector<double> m_window, m_input, m_real, m_imag;
-    QImage m_history;                // one pixel per column and bin, newest on the right
+    QImage m_history;                // one pixel per column and bin up to kHighestKeptHz, newest on the right
     int m_columns = 0;               // columns in m_history so far
     std::vector<float> m_lastColumn; // dBFS per bin
     double m_strongestHz = 0.0;
@@ -151,6 +178,7 @@ public:
     void SetTexts(const SpectrumTexts& texts);
 
     CLiveSpectrumView& SpectrumView() { return m_spectrum; }
+    QComboBox& BandSelector() { return *m_band; }
     CSpectrogramView& Spectrogram() { return m_spectrogram; }
     // Blocks shown since the window was made.
     int BlocksShown() const { return m_blocksShown; }
@@ -164,10 +192,12 @@ private:
     void Watch(bool on);
     void OnBlock(const parvane::SpectrumBlock& block);
     void Relayout();
+    void ReadCandidates();
 
     SpectrumTexts m_texts;
     CSpectrogramView m_spectrogram;
     CLiveSpectrumView m_spectrum;
+    QComboBox* m_band = nullptr;
     parvane::SpectrumAnalysis* m_analysis = nullptr;
     bool m_watching = false;
     int m_blocksShown = 0;

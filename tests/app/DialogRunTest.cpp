@@ -12,6 +12,7 @@
 #include "platform/Tick.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
@@ -231,31 +232,72 @@ TEST_F(DialogRunTest, SpectrogramShowsTheCadenceAndTheNoiseFloor)
         ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 10000));
         // The tone starts a second after the answer; four seconds of it.
         const double answeredMs = view.NowMs();
-        ASSERT_TRUE(WaitFor([&] { return view.NowMs() > answeredMs + 5500; }, 15000));
+        // The strongest level shown, at its highest while the tone sounds.
+        double loudest = -200.0;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                loudest = std::max(loudest, view.StrongestDbfs());
+                return view.NowMs() > answeredMs + 5500;
+            },
+            15000));
         Click(d.Control(IDC_STOP));
         EXPECT_EQ(view.ToneHz(), 450);
-        EXPECT_NEAR(view.StrongestDbfs(), -20.0, 4.0) << "the tone's peak level";
+        EXPECT_NEAR(loudest, -20.0, 4.0) << "the tone's peak level";
 
-        const QImage image = view.Surface();
+        // The candidates beside it are the dialog's, most counted first: the
+        // tone leads, its count at most one block behind the list's.
+        auto* frequencies = static_cast<QListWidget*>(d.Control(IDC_FREQ_LIST));
+        auto* counts = static_cast<QListWidget*>(d.Control(IDC_COUNT_LIST));
+        ASSERT_FALSE(view.Candidates().empty());
+        int mostCounted = 0;
+        for (int row = 1; row < counts->count(); ++row)
+            if (counts->item(row)->text().toLong() > counts->item(mostCounted)->text().toLong())
+                mostCounted = row;
+        ASSERT_GT(counts->count(), 0);
+        const long listed = counts->item(mostCounted)->text().toLong();
+        EXPECT_EQ(view.Candidates().front().frequency, frequencies->item(mostCounted)->text());
+        EXPECT_NEAR(view.Candidates().front().frequency.section(' ', 0, 0).toDouble(), 450.0, 3.0);
+        EXPECT_GE(view.Candidates().front().count, listed - 1);
+        EXPECT_LE(view.Candidates().front().count, listed);
+        EXPECT_NEAR(static_cast<double>(view.Candidates().size()), frequencies->count(), 1.0);
+
         const double now = view.NowMs();
         const int from = view.XOf(now - 3500);
         const int to = view.XOf(now - 50);
         const double msPerPixel = static_cast<double>(CSpectrogramView::kHistoryMs) / view.SpectrogramArea().width();
         // Runs of lit and of dark pixels along the tone's row; the first and
-        // the last are cut by the span.
-        const int toneRow = view.YOf(450);
-        std::vector<std::pair<bool, double>> runs;
-        for (int x = from; x < to; ++x) {
-            const QColor c = image.pixelColor(x, toneRow);
-            const bool lit = c.red() >= 240 && c.green() >= 150;
-            if (runs.empty() || runs.back().first != lit)
-                runs.push_back({lit, 0.0});
-            runs.back().second += msPerPixel;
+        // the last are cut by the span. The band chosen in the window's
+        // selector draws the same ten seconds again at once, so the pattern
+        // holds in each.
+        QComboBox& band = window->BandSelector();
+        for (const int shownHz : {2400, 1000, 4000}) {
+            SCOPED_TRACE(shownHz);
+            const int index = band.findData(shownHz);
+            ASSERT_GE(index, 0);
+            band.setCurrentIndex(index);
+            emit band.activated(index);
+            EXPECT_EQ(view.ShownHz(), shownHz);
+            const QImage image = view.Surface();
+            const int toneRow = view.YOf(450);
+            const QRect area = view.SpectrogramArea();
+            EXPECT_NEAR(static_cast<double>(area.bottom() - toneRow) / area.height(), 450.0 / shownHz, 0.03)
+                << "the tone's row lies where the band puts it";
+            std::vector<std::pair<bool, double>> runs;
+            for (int x = from; x < to; ++x) {
+                const QColor c = image.pixelColor(x, toneRow);
+                const bool lit = c.red() >= 240 && c.green() >= 150;
+                if (runs.empty() || runs.back().first != lit)
+                    runs.push_back({lit, 0.0});
+                runs.back().second += msPerPixel;
+            }
+            EXPECT_GE(runs.size(), 8u);
+            for (size_t i = 1; i + 1 < runs.size(); ++i)
+                EXPECT_NEAR(runs[i].second, 350.0, 80.0) << (runs[i].first ? "on" : "off") << " run " << i;
         }
-        EXPECT_GE(runs.size(), 8u);
-        for (size_t i = 1; i + 1 < runs.size(); ++i)
-            EXPECT_NEAR(runs[i].second, 350.0, 80.0) << (runs[i].first ? "on" : "off") << " run " << i;
+        band.setCurrentIndex(band.findData(2400));
+        emit band.activated(band.currentIndex());
 
+        const QImage image = view.Surface();
         int heard = 0;
         const QRect strip = view.StripArea();
         for (int x = from; x < to; ++x)

@@ -325,17 +325,11 @@ void CSpectrogramView::Compose()
         painter.drawImage(area, m_history, QRect(0, m_history.height() - ShownRows(), m_history.width(), ShownRows()));
 
     // The frequency ruler and the counted band.
-    painter.setPen(kText);
     const int rulerStep = m_shownHz <= 1000 ? 200 : m_shownHz <= 2400 ? 400 : 500;
-    for (int hertz = 0; hertz <= m_shownHz + 0.5; hertz += rulerStep) {
-        const int y = YOf(hertz);
-        painter.drawLine(area.left() - 5, y, area.left() - 1, y);
-        painter.drawText(QRect(0, y - 8, area.left() - 7, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(hertz));
-    }
+    draw::DrawFrequencyRuler(painter, area, static_cast<int>(m_shownHz + 0.5), rulerStep, SpectrumAnalysis::kLowestCounted,
+                             SpectrumAnalysis::kHighestCounted, kText, [this](double hertz) { return YOf(hertz); });
+    painter.setPen(kText);
     painter.drawText(QRect(0, 2, area.left() - 7, 16), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Hz"));
-    painter.setPen(QPen(QColor(255, 255, 255, 170), 1, Qt::DashLine));
-    for (double edge : {SpectrumAnalysis::kLowestCounted, SpectrumAnalysis::kHighestCounted})
-        painter.drawLine(area.left(), YOf(edge), area.right(), YOf(edge));
 
     // The time ruler: seconds before now.
     painter.setPen(kText);

@@ -118,22 +118,14 @@ void DrawPlot(QPainter& painter, const LinePlotData& data, const LinePlotLayout&
     painter.setFont(font);
 
     // Frequency axis, with the 100 to 900 Hz band that Analyze Mode counts.
-    for (int hertz = 0; hertz <= 1000; hertz += 100) {
-        const int y = layout.Y(hertz);
-        painter.setPen(text);
-        painter.drawLine(area.left() - 5, y, area.left() - 1, y);
-        painter.drawText(QRect(2, y - 8, area.left() - 9, 16), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(hertz));
-    }
     painter.save();
+    painter.setPen(text);
     painter.translate(12, area.center().y());
     painter.rotate(-90);
     painter.drawText(QRect(-60, -10, 120, 20), Qt::AlignCenter, QStringLiteral("Hz"));
     painter.restore();
-    QPen band(QColor(255, 255, 255, 150), 1, Qt::DashLine);
-    painter.setPen(band);
-    for (double edge : {100.0, 900.0})
-        painter.drawLine(area.left(), layout.Y(edge), area.right(), layout.Y(edge));
+    draw::DrawFrequencyRuler(painter, area, 1000, 100, 100.0, 900.0, text,
+                             [&layout](double hertz) { return layout.Y(hertz); });
 
     // Time axis.
     painter.setPen(text);

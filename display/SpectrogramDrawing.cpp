@@ -36,6 +36,23 @@ double PowerDb(double power)
     return 10.0 * std::log10(std::max(power, 1e-20));
 }
 
+void DrawFrequencyRuler(QPainter& painter, const QRect& area, int topHz, int stepHz, double bandLowHz,
+                        double bandHighHz, const QColor& text, const std::function<int(double)>& hzToY)
+{
+    painter.save();
+    painter.setPen(text);
+    for (int hertz = 0; stepHz > 0 && hertz <= topHz; hertz += stepHz) {
+        const int y = hzToY(hertz);
+        painter.drawLine(area.left() - 5, y, area.left() - 1, y);
+        painter.drawText(QRect(2, y - 8, area.left() - 9, 16), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(hertz));
+    }
+    painter.setPen(QPen(QColor(255, 255, 255, 160), 1, Qt::DashLine));
+    for (const double edge : {bandLowHz, bandHighHz})
+        painter.drawLine(area.left(), hzToY(edge), area.right(), hzToY(edge));
+    painter.restore();
+}
+
 void DrawHeardStrip(QPainter& painter, const QRect& lane, const std::vector<StripStretch>& stretches,
                     const std::function<int(int)>& msToX)
 {

@@ -8,7 +8,8 @@
 // on the offscreen platform without linking the widgets.
 //
 //   const QColor c = parvane::draw::Heat(parvane::draw::DbLevel(db, -10, -100));
-//   parvane::draw::DrawHeardStrip(painter, lane, stretches, msToX, options);
+//   parvane::draw::DrawFrequencyRuler(painter, area, 2400, 400, 100, 900, text, hzToY);
+//   parvane::draw::DrawHeardStrip(painter, lane, stretches, msToX);
 
 #include <QColor>
 #include <QRect>
@@ -40,6 +41,13 @@ struct StripStretch {
 
 inline const QColor kHeardColour(80, 220, 60);
 inline const QColor kStripColour(45, 45, 52);
+
+// The frequency ruler left of `area`: a tick and its number every `stepHz`
+// from 0 to `topHz`, in `text`; and the edges of the counted band
+// (`bandLowHz`, `bandHighHz`) as dashed lines across `area`. `hzToY` maps
+// a frequency to a y of the picture.
+void DrawFrequencyRuler(QPainter& painter, const QRect& area, int topHz, int stepHz, double bandLowHz,
+                        double bandHighHz, const QColor& text, const std::function<int(double)>& hzToY);
 
 // Fills `lane`, draws each stretch as a bar with its on time inside and the
 // off time between two stretches in the gap (where the number fits).

@@ -447,6 +447,7 @@ void CTestDlg::OnCbnSelchangeLanguage()
     Relayout();
     LoadToolTip();
     SaveFrequencyLabel();
+    LocaliseSpectrumWindow();
 }
 
 // ---- events ----------------------------------------------------------------------------
@@ -491,10 +492,31 @@ void CTestDlg::OnShowSpectrum()
         if (m_pAudioManager != nullptr)
             m_pSpectrumWnd->Attach(&m_pAudioManager->SpectrumView().Analysis());
     }
-    m_pSpectrumWnd->setWindowTitle(QStringLiteral("Parvane - ") + SpectrumMenuText());
+    LocaliseSpectrumWindow();
     m_pSpectrumWnd->setWindowIcon(m_hIcon);
     m_pSpectrumWnd->show();
     m_pSpectrumWnd->raise();
+}
+
+// The window's texts from the current pack; a text the pack lacks stays
+// English, and a pack without a caption gives the program's name and the
+// menu item's text.
+void CTestDlg::LocaliseSpectrumWindow()
+{
+    if (m_pSpectrumWnd == nullptr)
+        return;
+    SpectrumTexts texts;
+    QString* const fields[] = {&texts.waiting, &texts.strongest, &texts.band,       &texts.heard,
+                               &texts.noTone,  &texts.unit,      &texts.candidates, &texts.shown};
+    for (int n = 1; n <= 8; ++n) {
+        const std::string text = m_language.GetSpectrumText(n);
+        if (!text.empty())
+            *fields[n - 1] = FromUtf8(text);
+    }
+    m_pSpectrumWnd->SetTexts(texts);
+    const std::string caption = m_language.GetSpectrumText(0);
+    m_pSpectrumWnd->setWindowTitle(caption.empty() ? QStringLiteral("Parvane - ") + SpectrumMenuText()
+                                                   : FromUtf8(caption));
 }
 
 void CTestDlg::OnAbout()

@@ -148,6 +148,7 @@ private:
     void Relayout();
     // The spectrum window's title and menu text from the current pack.
     QString SpectrumMenuText();
+    void LocaliseSpectrumWindow();
 
     // RunPanel
     void SetRunButtons(bool startEnabled, bool stopEnabled) override;

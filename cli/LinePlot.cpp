@@ -1,6 +1,7 @@
 #include "cli/LinePlot.h"
 
 #include "audio/Fft.h"
+#include "display/SpectrogramDrawing.h"
 #include "vexlin/BusyToneDetector.h"
 #include "vexlin/CadenceTracker.h"
 #include "vexlin/ToneFrameAnalyzer.h"
@@ -30,7 +31,6 @@ constexpr double kFloorDb = 70.0; // the darkest colour lies this far below the 
 // detector needs its window to settle and lags by half of it).
 constexpr int kCutMs = 40;
 
-const QColor kHeardColour(80, 220, 60);
 const QColor kCandidateColour(0, 220, 255);
 
 bool EndsWith(const std::string& text, const std::string& tail)
@@ -39,23 +39,6 @@ bool EndsWith(const std::string& text, const std::string& tail)
         return false;
     return std::equal(tail.rbegin(), tail.rend(), text.rbegin(),
                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-}
-
-// Black through blue, red and yellow to white for 0..1.
-QColor Heat(double level)
-{
-    level = std::clamp(level, 0.0, 1.0);
-    static const double stops[][4] = {{0.0, 0, 0, 0},     {0.3, 20, 20, 140}, {0.55, 170, 20, 120},
-                                      {0.75, 240, 90, 0}, {0.9, 255, 220, 0}, {1.0, 255, 255, 255}};
-    for (size_t i = 1; i < std::size(stops); ++i) {
-        if (level <= stops[i][0]) {
-            const double t = (level - stops[i - 1][0]) / (stops[i][0] - stops[i - 1][0]);
-            return QColor(static_cast<int>(stops[i - 1][1] + t * (stops[i][1] - stops[i - 1][1])),
-                          static_cast<int>(stops[i - 1][2] + t * (stops[i][2] - stops[i - 1][2])),
-                          static_cast<int>(stops[i - 1][3] + t * (stops[i][3] - stops[i - 1][3])));
-        }
-    }
-    return Qt::white;
 }
 
 // One column per pixel: the Hann-windowed power spectrum around that time,
@@ -95,7 +78,7 @@ QImage Spectrogram(const LinePlotData& data, const LinePlotLayout& layout)
                 loudest = std::max(loudest, power);
         }
     }
-    const double loudestDb = 10.0 * std::log10(loudest);
+    const double loudestDb = draw::PowerDb(loudest);
     for (int x = 0; x < width; ++x) {
         for (int y = 0; y < height; ++y) {
             const double hertz = (height - 0.5 - y) / height * LinePlotLayout::kTopHz;
@@ -103,8 +86,7 @@ QImage Spectrogram(const LinePlotData& data, const LinePlotLayout& layout)
             const int below = std::min(static_cast<int>(at), topBin - 1);
             const double t = at - below;
             const double power = columns[x][below] * (1.0 - t) + columns[x][below + 1] * t;
-            const double db = 10.0 * std::log10(std::max(power, 1e-12)) - loudestDb;
-            image.setPixelColor(x, y, Heat(1.0 + db / kFloorDb));
+            image.setPixelColor(x, y, draw::Heat(draw::DbLevel(draw::PowerDb(power), loudestDb, loudestDb - kFloorDb)));
         }
     }
     return image;
@@ -136,22 +118,14 @@ void DrawPlot(QPainter& painter, const LinePlotData& data, const LinePlotLayout&
     painter.setFont(font);
 
     // Frequency axis, with the 100 to 900 Hz band that Analyze Mode counts.
-    for (int hertz = 0; hertz <= 1000; hertz += 100) {
-        const int y = layout.Y(hertz);
-        painter.setPen(text);
-        painter.drawLine(area.left() - 5, y, area.left() - 1, y);
-        painter.drawText(QRect(2, y - 8, area.left() - 9, 16), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(hertz));
-    }
     painter.save();
+    painter.setPen(text);
     painter.translate(12, area.center().y());
     painter.rotate(-90);
     painter.drawText(QRect(-60, -10, 120, 20), Qt::AlignCenter, QStringLiteral("Hz"));
     painter.restore();
-    QPen band(QColor(255, 255, 255, 150), 1, Qt::DashLine);
-    painter.setPen(band);
-    for (double edge : {100.0, 900.0})
-        painter.drawLine(area.left(), layout.Y(edge), area.right(), layout.Y(edge));
+    draw::DrawFrequencyRuler(painter, area, 1000, 100, 100.0, 900.0, text,
+                             [&layout](double hertz) { return layout.Y(hertz); });
 
     // Time axis.
     painter.setPen(text);
@@ -202,38 +176,18 @@ void DrawPlot(QPainter& painter, const LinePlotData& data, const LinePlotLayout&
     // The stretches where the detector heard the tone, with their on times
     // in the bars and the off times in the gaps.
     const QRect lane(area.left(), layout.laneTop, area.width(), layout.laneHeight);
-    painter.fillRect(lane, QColor(45, 45, 52));
     painter.drawText(QRect(area.left(), lane.top() - 18, area.width(), 16), Qt::AlignLeft | Qt::AlignVCenter,
                      data.toneHz.empty() ? QStringLiteral("tone heard: no tone found")
                                          : QStringLiteral("tone heard (on and off times in ms)"));
-    const std::vector<HeardStretch> stretches = HeardToneStretches(data.mono, data.sampleRate, data.toneHz);
     QFont small = font;
     small.setPixelSize(11);
     painter.setFont(small);
-    for (size_t i = 0; i < stretches.size(); ++i) {
-        const HeardStretch& stretch = stretches[i];
-        const int left = layout.X(stretch.beginMs / 1000.0);
-        const int right = std::max(left + 1, layout.X(stretch.endMs / 1000.0));
-        const QRect bar(left, lane.top() + 3, right - left, lane.height() - 6);
-        painter.fillRect(bar, kHeardColour);
-        // A stretch cut by either end of the audio lasted longer than seen.
-        const int totalMs = static_cast<int>(layout.seconds * 1000.0);
-        const bool cut = stretch.beginMs <= kCutMs || stretch.endMs + kCutMs >= totalMs;
-        const QString on = QString::number(stretch.endMs - stretch.beginMs) + (cut ? QStringLiteral("+") : QString());
-        if (painter.fontMetrics().horizontalAdvance(on) + 2 <= bar.width()) {
-            painter.setPen(Qt::black);
-            painter.drawText(bar, Qt::AlignCenter, on);
-        }
-        if (i + 1 < stretches.size()) {
-            const int next = layout.X(stretches[i + 1].beginMs / 1000.0);
-            const QString off = QString::number(stretches[i + 1].beginMs - stretch.endMs);
-            const QRect gap(right, lane.top(), next - right, lane.height());
-            if (painter.fontMetrics().horizontalAdvance(off) + 2 <= gap.width()) {
-                painter.setPen(QColor(190, 190, 190));
-                painter.drawText(gap, Qt::AlignCenter, off);
-            }
-        }
-    }
+    // A stretch cut by either end of the audio lasted longer than seen.
+    const int totalMs = static_cast<int>(layout.seconds * 1000.0);
+    std::vector<draw::StripStretch> strip;
+    for (const HeardStretch& stretch : HeardToneStretches(data.mono, data.sampleRate, data.toneHz))
+        strip.push_back({stretch.beginMs, stretch.endMs, stretch.beginMs <= kCutMs || stretch.endMs + kCutMs >= totalMs});
+    draw::DrawHeardStrip(painter, lane, strip, [&](int ms) { return layout.X(ms / 1000.0); });
 
     // Caption: the tone list, then the tone's components.
     QFont caption = font;

@@ -131,6 +131,11 @@ std::string CMultiLanguage::GetMenuText(int n)
     return LookUp("MENU_" + std::to_string(n), kWindowText);
 }
 
+std::string CMultiLanguage::GetSpectrumText(int n)
+{
+    return LookUp("SPECTRUM_" + std::to_string(n), kWindowText);
+}
+
 std::string CMultiLanguage::GetHelpFileName()
 {
     return LookUp("FileName", "Help");

@@ -16,6 +16,7 @@ class QWidget;
 //   IDS_<dialog>_<control>_<item> item texts of a combo box or tab control, from 0
 //   MESSAGE_<n>                   message texts (printf-style formats, see MessageFormat.h)
 //   TOOLTIP_<n>                   tooltip texts
+//   MENU_<n>, SPECTRUM_<n>        context-menu items, texts of the spectrum window
 //   [Help] FileName               help document, relative to the "Help" directory
 // A missing key and an empty value are the same: empty text.
 //
@@ -73,6 +74,8 @@ public:
     // "MENU_%d": the texts of the main dialog's context menu beyond About
     // (0: Show spectrum).
     std::string GetMenuText(int n);
+    // "SPECTRUM_%d": the texts of the spectrum window (0: its caption).
+    std::string GetSpectrumText(int n);
     std::string GetHelpFileName();
     std::string GetCaptionText(int dialogId);
     std::string GetControlText(int dialogId, int controlId);

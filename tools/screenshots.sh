@@ -1,6 +1,7 @@
 #!/bin/bash
 # Pictures of the main dialog in each shipped language, of the About box and
-# of the spectrum window during an Analyze run, taken under Xvfb against the virtual adapter, into screenshots/. Fails when
+# of the spectrum window during an Analyze run on a clean and on a noisy line,
+# taken under Xvfb against the virtual adapter, into screenshots/. Fails when
 # a control is clipped or overlaps another.
 #   tools/screenshots.sh [BUILD_DIR]      (make screenshots)
 set -euo pipefail

@@ -6,11 +6,13 @@
 
 #include "audio/AudioManagerWnd.h"
 #include "audio/SpectrumWnd.h"
+#include "display/SpectrogramDrawing.h"
 #include "app/RunControl.h"
 #include "device/DeviceOper.h"
 #include "platform/Tick.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +23,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 
 namespace parvane::test {
@@ -201,6 +204,117 @@ TEST_F(DialogRunTest, SpectrumWindowMarksThe450HzPeakAndFollowsTheRunUntilClosed
     EXPECT_TRUE(WaitFor([&] { return counts->count() > 0; }, 10000));
     EXPECT_EQ(window->BlocksShown(), shown);
     Click(d.Control(IDC_STOP));
+}
+
+// The spectrogram of the spectrum window during Analyze runs on the 450 Hz
+// line, clean and with white noise 10 dB under the tone: along the tone's row
+// the picture is lit for the on times and dark for the off times, the strip
+// under it carries the heard tone about half of the time, and away from the
+// tone a noisy line shows its noise floor where a clean one stays black.
+TEST_F(DialogRunTest, SpectrogramShowsTheCadenceAndTheNoiseFloor)
+{
+    const std::string noisy = ::testing::TempDir() + "parvane-noisy-line.ini";
+    // Tone peaks at -20 dBFS, -23 dBFS RMS; the noise 10 dB under that.
+    std::ofstream(noisy) << "[call]\ntone = 450/350,0/350\nlevel = -20\nnoise = -33\n";
+    for (const bool withNoise : {false, true}) {
+        SCOPED_TRACE(withNoise ? "noisy line" : "clean line");
+        if (withNoise) {
+            dialog.reset();
+            adapter = UseVirtualAdapter(noisy);
+            dialog = StartDialog();
+        }
+        CTestDlg& d = *dialog;
+        d.OnShowSpectrum();
+        CSpectrumWnd* window = d.SpectrumWindow();
+        ASSERT_NE(window, nullptr);
+        CSpectrogramView& view = window->Spectrogram();
+        Click(d.Control(IDC_START));
+        ASSERT_TRUE(WaitFor([&] { return d.Run().IsAnalysing(); }, 10000));
+        // The tone starts a second after the answer; four seconds of it.
+        const double answeredMs = view.NowMs();
+        // The strongest level shown, at its highest while the tone sounds.
+        double loudest = -200.0;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                loudest = std::max(loudest, view.StrongestDbfs());
+                return view.NowMs() > answeredMs + 5500;
+            },
+            15000));
+        Click(d.Control(IDC_STOP));
+        EXPECT_EQ(view.ToneHz(), 450);
+        EXPECT_NEAR(loudest, -20.0, 4.0) << "the tone's peak level";
+
+        // The candidates beside it are the dialog's, most counted first: the
+        // tone leads, its count at most one block behind the list's.
+        auto* frequencies = static_cast<QListWidget*>(d.Control(IDC_FREQ_LIST));
+        auto* counts = static_cast<QListWidget*>(d.Control(IDC_COUNT_LIST));
+        ASSERT_FALSE(view.Candidates().empty());
+        int mostCounted = 0;
+        for (int row = 1; row < counts->count(); ++row)
+            if (counts->item(row)->text().toLong() > counts->item(mostCounted)->text().toLong())
+                mostCounted = row;
+        ASSERT_GT(counts->count(), 0);
+        const long listed = counts->item(mostCounted)->text().toLong();
+        EXPECT_EQ(view.Candidates().front().frequency, frequencies->item(mostCounted)->text());
+        EXPECT_NEAR(view.Candidates().front().frequency.section(' ', 0, 0).toDouble(), 450.0, 3.0);
+        EXPECT_GE(view.Candidates().front().count, listed - 1);
+        EXPECT_LE(view.Candidates().front().count, listed);
+        EXPECT_NEAR(static_cast<double>(view.Candidates().size()), frequencies->count(), 1.0);
+
+        const double now = view.NowMs();
+        const int from = view.XOf(now - 3500);
+        const int to = view.XOf(now - 50);
+        const double msPerPixel = static_cast<double>(CSpectrogramView::kHistoryMs) / view.SpectrogramArea().width();
+        // Runs of lit and of dark pixels along the tone's row; the first and
+        // the last are cut by the span. The band chosen in the window's
+        // selector draws the same ten seconds again at once, so the pattern
+        // holds in each.
+        QComboBox& band = window->BandSelector();
+        for (const int shownHz : {2400, 1000, 4000}) {
+            SCOPED_TRACE(shownHz);
+            const int index = band.findData(shownHz);
+            ASSERT_GE(index, 0);
+            band.setCurrentIndex(index);
+            emit band.activated(index);
+            EXPECT_EQ(view.ShownHz(), shownHz);
+            const QImage image = view.Surface();
+            const int toneRow = view.YOf(450);
+            const QRect area = view.SpectrogramArea();
+            EXPECT_NEAR(static_cast<double>(area.bottom() - toneRow) / area.height(), 450.0 / shownHz, 0.03)
+                << "the tone's row lies where the band puts it";
+            std::vector<std::pair<bool, double>> runs;
+            for (int x = from; x < to; ++x) {
+                const QColor c = image.pixelColor(x, toneRow);
+                const bool lit = c.red() >= 240 && c.green() >= 150;
+                if (runs.empty() || runs.back().first != lit)
+                    runs.push_back({lit, 0.0});
+                runs.back().second += msPerPixel;
+            }
+            EXPECT_GE(runs.size(), 8u);
+            for (size_t i = 1; i + 1 < runs.size(); ++i)
+                EXPECT_NEAR(runs[i].second, 350.0, 80.0) << (runs[i].first ? "on" : "off") << " run " << i;
+        }
+        band.setCurrentIndex(band.findData(2400));
+        emit band.activated(band.currentIndex());
+
+        const QImage image = view.Surface();
+        int heard = 0;
+        const QRect strip = view.StripArea();
+        for (int x = from; x < to; ++x)
+            heard += image.pixelColor(x, strip.top() + 4) == parvane::draw::kHeardColour; // above the numbers
+        EXPECT_NEAR(static_cast<double>(heard) / (to - from), 0.5, 0.12);
+
+        double brightness = 0;
+        const int quietRow = view.YOf(1500);
+        for (int x = from; x < to; ++x) {
+            const QColor c = image.pixelColor(x, quietRow);
+            brightness += (c.red() + c.green() + c.blue()) / 3.0 / (to - from);
+        }
+        if (withNoise)
+            EXPECT_GT(brightness, 40.0) << "the noise floor shows";
+        else
+            EXPECT_LT(brightness, 10.0) << "a clean line is black away from the tone";
+    }
 }
 
 // The adapter pulled out while each mode runs: the run ends with its own

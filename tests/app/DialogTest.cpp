@@ -5,6 +5,7 @@
 
 #include "app/DialogLayout.h"
 #include "audio/AudioGlobals.h"
+#include "audio/SpectrumWnd.h"
 #include "device/DeviceOper.h"
 #include "i18n/AudioDeviceName.h"
 #include "platform/ModuleDir.h"
@@ -112,10 +113,26 @@ TEST_F(DialogTest, LanguageSwitchRelocalisesTextsAndTooltipAndKeepsTheLayoutClea
               "after the ring is confirmed. Let the caller hang up so the line plays its busy tone, then press Stop.");
     EXPECT_TRUE(FindLayoutProblems(&d).isEmpty()) << FindLayoutProblems(&d).join('\n').toStdString();
 
+    // The spectrum window speaks the pack's language too, its caption with
+    // the adapter's model name.
+    d.OnShowSpectrum();
+    CSpectrumWnd* spectrum = d.SpectrumWindow();
+    ASSERT_NE(spectrum, nullptr);
+    CWaveAllView* unitStrip = spectrum->SpectrumView().CaptionStrip();
+    ASSERT_NE(unitStrip, nullptr);
+    EXPECT_EQ(spectrum->windowTitle(), QStringLiteral("Line spectrum - Tarnbox"));
+    EXPECT_EQ(unitStrip->RightText(), QStringLiteral("Unit: 10 Hz"));
+    EXPECT_EQ(unitStrip->LeftText(), QStringLiteral("Waiting for an Analyze Mode run"));
+    const QImage englishPicture = spectrum->Spectrogram().Surface();
+
     auto* language = static_cast<QComboBox*>(d.Control(IDC_LANGUAGE));
     static_cast<QComboBox*>(d.Control(IDC_ANALYZE_BUF))->setCurrentIndex(3);
     language->setCurrentIndex(0);
     emit language->activated(0);
+    EXPECT_EQ(spectrum->windowTitle(), QStringLiteral("线路频谱 - Tarnbox"));
+    EXPECT_EQ(unitStrip->RightText(), QStringLiteral("单位：10Hz"));
+    EXPECT_EQ(unitStrip->LeftText(), QStringLiteral("等待分析模式运行"));
+    EXPECT_NE(spectrum->Spectrogram().Surface(), englishPicture) << "the drawn texts change";
     EXPECT_EQ(Text(d.Control(IDC_START)), QStringLiteral("开始"));
     EXPECT_EQ(Text(d.Control(IDC_FREQ_LIST_LABEL)), QStringLiteral("可能的忙音频率"));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Parvane V1.0.0.2 - 忙音检测工具（Tarnbox）"));
@@ -131,6 +148,8 @@ TEST_F(DialogTest, LanguageSwitchRelocalisesTextsAndTooltipAndKeepsTheLayoutClea
     emit language->activated(1);
     EXPECT_EQ(Text(d.Control(IDC_START)), QStringLiteral("Start"));
     EXPECT_EQ(d.m_strFreqLabel, QStringLiteral("Current Freq"));
+    EXPECT_EQ(spectrum->windowTitle(), QStringLiteral("Line spectrum - Tarnbox"));
+    EXPECT_EQ(spectrum->Spectrogram().Surface(), englishPicture);
 }
 
 TEST_F(DialogTest, ModeButtonsEnableTheirFiguresAndGetPeriodClearsOnAndOff)

@@ -30,6 +30,9 @@ std::set<std::string> RequiredWindowTextKeys()
         keys.insert("IDS_102_" + std::to_string(id));
     for (int n = 0; n < 7; ++n)
         keys.insert("MESSAGE_" + std::to_string(n));
+    // The spectrum window: its caption and eight texts.
+    for (int n = 0; n < 9; ++n)
+        keys.insert("SPECTRUM_" + std::to_string(n));
     return keys;
 }
 

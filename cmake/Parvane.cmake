@@ -6,10 +6,20 @@ function(parvane_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
+  if(WIN32)
+    target_compile_options(${T_NAME} PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/support/WindowsCompat.h)
+  endif()
   if(T_DEPENDS)
     add_dependencies(${T_NAME} ${T_DEPENDS})
   endif()
+  # Cross-built tests are listed when ctest runs them (under the emulator),
+  # not at build time.
+  set(T_DISCOVERY)
+  if(CMAKE_CROSSCOMPILING)
+    set(T_DISCOVERY DISCOVERY_MODE PRE_TEST)
+  endif()
   gtest_discover_tests(${T_NAME}
+    ${T_DISCOVERY}
     WORKING_DIRECTORY ${PARVANE_BIN_DIR}
     DISCOVERY_TIMEOUT 60
     TEST_LIST ${T_NAME}_TESTS)

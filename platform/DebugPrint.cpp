@@ -1,5 +1,11 @@
 #include "platform/DebugPrint.h"
 
+#ifdef _WIN32
+#include "platform/WideText.h"
+
+#include <windows.h>
+#endif
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -30,6 +36,9 @@ void DebugOutput(const std::string& text)
         Sink()(line);
         return;
     }
+#ifdef _WIN32
+    OutputDebugStringW(parvane::Widen(line + "\n").c_str());
+#endif
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }

@@ -66,5 +66,7 @@ fi
 if [ ! -f "$prefix/lib/libportaudio.a" ]; then
   src=$(fetch portaudio19)
   cmake_dep "$src" "$deps/build/portaudio" -DPA_USE_WMME=ON -DPA_USE_WASAPI=ON -DPA_USE_DS=OFF -DPA_USE_WDMKS=OFF \
-    -DPA_USE_WDMKS_DEVICE_INFO=OFF -DPA_USE_ASIO=OFF -DPA_BUILD_SHARED=OFF -DPA_BUILD_STATIC=ON
+    -DPA_USE_WDMKS_DEVICE_INFO=OFF -DPA_USE_ASIO=OFF
+  # Its install step takes the DLL only; the programs link the static library.
+  cp "$deps/build/portaudio/libportaudio_static.a" "$prefix/lib/libportaudio.a"
 fi

@@ -6,12 +6,15 @@ SAN_BUILD   ?= build-sanitize
 BENCH_BUILD ?= build-bench
 TSAN_BUILD  ?= build-tsan
 FUZZ_BUILD  ?= build-fuzz
+WIN_BUILD   ?= build-windows
+WIN32_BUILD ?= build-windows-i686
 FUZZ_SECONDS ?= 60
 FUZZ_SEED   ?=
 JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize tsan fuzz bench demo screenshots deb hwtest install-udev clean
+.PHONY: all deps build test sanitize tsan fuzz bench demo screenshots deb hwtest install-udev clean \
+        windows windows-test
 
 all: build
 
@@ -85,5 +88,22 @@ hwtest: build
 install-udev:
 	tools/install-udev.sh
 
+# The Windows build, cross-compiled with mingw-w64: $(WIN_BUILD)/bin holds the
+# programs and libraries, $(WIN32_BUILD)/bin the 32-bit line-device library.
+# The libraries Debian ships no mingw build of are built from their Debian
+# source packages first (tools/windows-deps.sh), once.
+windows: deps
+	tools/windows-deps.sh $(CURDIR)/cmake/mingw-x86_64.cmake $(WIN_BUILD)/deps $(WIN_BUILD)/deps/prefix $(JOBS)
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_WINDOWS_DEPS=$(CURDIR)/$(WIN_BUILD)/deps/prefix $(CMAKE_FLAGS)
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVANE_WINDOWS_FXO_ONLY=ON $(CMAKE_FLAGS)
+	cmake --build $(WIN32_BUILD) -j$(JOBS)
+
+# The Windows build's tests under wine64 (tools/windows-test.sh).
+windows-test: windows
+	tools/windows-test.sh $(WIN_BUILD) $(WIN32_BUILD) $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN32_BUILD)

@@ -9,7 +9,14 @@ function(parvane_add_test)
   if(T_DEPENDS)
     add_dependencies(${T_NAME} ${T_DEPENDS})
   endif()
+  # Cross-built tests are listed when ctest runs them (under the emulator),
+  # not at build time.
+  set(T_DISCOVERY)
+  if(CMAKE_CROSSCOMPILING)
+    set(T_DISCOVERY DISCOVERY_MODE PRE_TEST)
+  endif()
   gtest_discover_tests(${T_NAME}
+    ${T_DISCOVERY}
     WORKING_DIRECTORY ${PARVANE_BIN_DIR}
     DISCOVERY_TIMEOUT 60
     TEST_LIST ${T_NAME}_TESTS)

@@ -10,6 +10,14 @@ namespace {
 
 constexpr size_t kReportLength = 9;
 
+// The error code of a report with no device to go to: what the system's HID
+// call gives for a missing handle.
+#ifdef _WIN32
+constexpr int kNoDeviceError = 6; // ERROR_INVALID_HANDLE
+#else
+constexpr int kNoDeviceError = ENODEV;
+#endif
+
 // Report kinds (byte 2).
 constexpr uint8_t kReadOne = 0x00;
 constexpr uint8_t kWriteOne = 0x01;
@@ -32,7 +40,7 @@ bool Send(const std::array<uint8_t, kReportLength>& report, int& error)
 {
     error = 0;
     if (!State().device) {
-        error = ENODEV;
+        error = kNoDeviceError;
         State().lastError = error;
         return false;
     }

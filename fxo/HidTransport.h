@@ -1,8 +1,9 @@
 #pragma once
 // The one way the line-device library reaches an adapter: open the first
 // device with given USB identifiers and exchange feature reports with it.
-// Two backends sit behind it, chosen at run time: hidapi's hidraw backend for
-// real adapters, and the virtual adapter when PARVANE_VIRTUAL_ADAPTER is set.
+// Two backends sit behind it, chosen at run time: the system's HID backend for
+// real adapters (hidapi's hidraw backend on Linux, SetupAPI and HidD_* on
+// Windows), and the virtual adapter when PARVANE_VIRTUAL_ADAPTER is set.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,10 +38,15 @@ public:
                                                  bool& enumerationFailed) = 0;
 };
 
-// The backend in force now: the virtual adapter when it is chosen, else hidraw.
+// The backend in force now: the virtual adapter when it is chosen, else the
+// system's.
 HidBackend& ChosenHidBackend();
 
+#ifdef _WIN32
+HidBackend& WindowsHidBackend();
+#else
 HidBackend& HidrawBackend();
+#endif
 HidBackend& VirtualBackend();
 
 } // namespace fxo

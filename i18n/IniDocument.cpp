@@ -2,9 +2,15 @@
 
 #include "i18n/UnicodeText.h"
 
+#ifdef _WIN32
+#include "platform/WideText.h"
+
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -82,6 +88,42 @@ std::string ByteOrderMark(Encoding encoding)
     return {};
 }
 
+#ifdef _WIN32
+// Only a regular file is read (a directory or device where a pack is
+// expected is refused), with UTF-16 file names.
+bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, bool& complete)
+{
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return false;
+    }
+    bytes.clear();
+    complete = true;
+    char chunk[65536];
+    while (true) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) {
+            CloseHandle(file);
+            return false;
+        }
+        if (got == 0)
+            break;
+        const size_t room = limit - bytes.size();
+        if (static_cast<size_t>(got) > room) {
+            bytes.append(chunk, room);
+            complete = false;
+            break;
+        }
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    CloseHandle(file);
+    return true;
+}
+#else
 bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, bool& complete)
 {
     // O_NONBLOCK: a FIFO or device dropped where a file is expected must not
@@ -132,6 +174,8 @@ bool WriteAll(int fd, const std::string& bytes)
     }
     return true;
 }
+
+#endif
 
 } // namespace
 
@@ -342,6 +386,44 @@ bool Document::SetValue(std::string_view section, std::string_view key, std::str
     return true;
 }
 
+#ifdef _WIN32
+bool Document::Save(const std::string& path) const
+{
+    if (!m_complete || path.empty())
+        return false;
+    const std::wstring target = Widen(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    // Written beside the file, then moved over it in one step.
+    const size_t separator = target.find_last_of(L"\\/");
+    const std::wstring dir = separator == std::wstring::npos ? std::wstring(L".") : target.substr(0, separator);
+    wchar_t temporary[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(dir.c_str(), L"ini", 0, temporary) == 0)
+        return false;
+    std::string bytes = ByteOrderMark(m_encoding);
+    for (const Line& line : m_lines)
+        bytes += line.bytes;
+    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool written = file != INVALID_HANDLE_VALUE;
+    for (size_t done = 0; written && done < bytes.size();) {
+        DWORD wrote = 0;
+        written = WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &wrote, nullptr) &&
+                  wrote > 0;
+        done += wrote;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        written = FlushFileBuffers(file) && written;
+        written = CloseHandle(file) && written;
+    }
+    if (!written ||
+        !MoveFileExW(temporary, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary);
+        return false;
+    }
+    return true;
+}
+#else
 bool Document::Save(const std::string& path) const
 {
     if (!m_complete || path.empty())
@@ -376,5 +458,7 @@ bool Document::Save(const std::string& path) const
     }
     return true;
 }
+
+#endif
 
 } // namespace parvane::ini

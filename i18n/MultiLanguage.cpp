@@ -4,8 +4,14 @@
 #include "platform/DebugPrint.h"
 #include "platform/ModuleDir.h"
 
+#ifdef _WIN32
+#include "platform/WideText.h"
+
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 
@@ -18,6 +24,25 @@ bool HasIniExtension(const std::string& fileName)
     return fileName.size() >= 4 && parvane::text::EqualsIgnoringCase(std::string_view(fileName).substr(fileName.size() - 4), ".ini");
 }
 
+#ifdef _WIN32
+std::vector<std::string> ListIniFiles(const std::string& directory)
+{
+    std::vector<std::string> files;
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW(parvane::Widen(directory + "/*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return files;
+    do {
+        const std::string name = parvane::Narrow(entry.cFileName);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !HasIniExtension(name))
+            continue;
+        files.push_back(name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+#else
 std::vector<std::string> ListIniFiles(const std::string& directory)
 {
     std::vector<std::string> files;
@@ -37,6 +62,7 @@ std::vector<std::string> ListIniFiles(const std::string& directory)
     std::sort(files.begin(), files.end());
     return files;
 }
+#endif
 
 } // namespace
 

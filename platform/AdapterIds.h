@@ -14,6 +14,10 @@ constexpr uint16_t kAdapterProductIds[] = {0x0110, 0x2110, 0x2111};
 constexpr const char* kVirtualAdapterEnv = "PARVANE_VIRTUAL_ADAPTER";
 
 // File name of the virtual adapter's shared library in the program directory.
+#ifdef _WIN32
+constexpr const char* kVirtualAdapterLibrary = "parvane_vadapter.dll";
+#else
 constexpr const char* kVirtualAdapterLibrary = "libparvane_vadapter.so";
+#endif
 
 } // namespace parvane

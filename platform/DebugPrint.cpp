@@ -1,5 +1,11 @@
 #include "platform/DebugPrint.h"
 
+#ifdef _WIN32
+#include "platform/WideText.h"
+
+#include <windows.h>
+#endif
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -25,13 +31,20 @@ void DebugOutput(const std::string& text)
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
-    std::lock_guard<std::mutex> lock(SinkMutex());
-    if (Sink()) {
-        Sink()(line);
-        return;
+    {
+        std::lock_guard<std::mutex> lock(SinkMutex());
+        if (Sink()) {
+            Sink()(line);
+            return;
+        }
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
     }
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+#ifdef _WIN32
+    // Outside the lock: with a debugger attached the call waits for it to
+    // take the line.
+    OutputDebugStringW(parvane::Widen(line + "\n").c_str());
+#endif
 }
 
 void DebugPrint(const char* format, ...)

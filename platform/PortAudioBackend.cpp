@@ -2,8 +2,10 @@
 
 #include "platform/DebugPrint.h"
 
+#ifndef _WIN32
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
+#endif
 #include <portaudio.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 namespace parvane {
 namespace {
 
+#ifndef _WIN32
 // ALSA prints dozens of lines when it probes a machine without sound cards
 // (every PCM alias of its configuration that names a missing card). They say
 // nothing a user of this program can act on, so they are dropped; with
@@ -59,6 +62,7 @@ void QuietJack()
     // Never start a JACK server just to list devices.
     setenv("JACK_NO_START_SERVER", "1", 0);
 }
+#endif
 
 std::mutex& PaMutex()
 {
@@ -241,8 +245,10 @@ private:
         if (m_tried)
             return m_ready;
         m_tried = true;
+#ifndef _WIN32 // Windows: PortAudio's WMME and WASAPI host APIs, quiet by themselves
         snd_lib_error_set_handler(&AlsaErrorHandler);
         QuietJack();
+#endif
         const PaError result = Pa_Initialize();
         m_ready = result == paNoError;
         if (!m_ready)

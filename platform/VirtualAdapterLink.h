@@ -10,7 +10,7 @@ class VirtualAdapter;
 bool VirtualAdapterChosen();
 
 // The process's virtual adapter when it is chosen, else nullptr. Loads
-// libparvane_vadapter.so from the directory of the calling module's file on
+// libparvane_vadapter.so (parvane_vadapter.dll on Windows) from the directory of the calling module's file on
 // first use; a library that cannot be loaded or a refused scenario gives
 // nullptr and a trace line.
 VirtualAdapter* ChosenVirtualAdapter();

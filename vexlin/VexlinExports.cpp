@@ -14,7 +14,12 @@
 #include <mutex>
 #include <string>
 
+// On Windows dllexport names exactly the nine, undecorated.
+#ifdef _WIN32
+#define VEXLIN_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VEXLIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -46,7 +46,7 @@ protected:
     {
         adapter = &ChooseVirtualAdapter(scenario);
         fxo.Unload();
-        ASSERT_TRUE(fxo.Load("FXO.so")) << fxo.LastError();
+        ASSERT_TRUE(fxo.Load(kFxoPort1File)) << fxo.LastError();
         fxo.SetPortIndex(0);
     }
 

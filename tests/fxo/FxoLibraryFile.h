@@ -11,6 +11,15 @@
 
 namespace parvane::test {
 
+// The two copies of the library file in the program directory.
+#ifdef _WIN32
+constexpr const char* kFxoPort1File = "FXO.dll";
+constexpr const char* kFxoPort2File = "FXO_02.dll";
+#else
+constexpr const char* kFxoPort1File = "FXO.so";
+constexpr const char* kFxoPort2File = "FXO_02.so";
+#endif
+
 class FxoLibraryFile {
 public:
     // Loads the file from the test program's directory and binds all 40 names.

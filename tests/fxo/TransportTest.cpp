@@ -237,7 +237,7 @@ TEST_F(FxoTest, NothingReachesTheAdapterWhileNotPlugged)
 TEST_F(FxoTest, TwoLibraryFilesKeepSeparateState)
 {
     FxoLibraryFile port2;
-    ASSERT_TRUE(port2.Load("FXO_02.so")) << port2.LastError();
+    ASSERT_TRUE(port2.Load(kFxoPort2File)) << port2.LastError();
     port2.SetPortIndex(1);
 
     Plug(); // port 1 only
@@ -269,7 +269,7 @@ TEST_F(FxoTest, UnloadingAndLoadingAgainStartsFromFreshState)
     Plug();
     fxo.WriteByte(1, 0x28);
     fxo.Unload();
-    ASSERT_TRUE(fxo.Load("FXO.so"));
+    ASSERT_TRUE(fxo.Load(kFxoPort1File));
     EXPECT_EQ(fxo.ReadByte(10), 0); // not plugged in the new copy
 }
 
@@ -277,7 +277,7 @@ TEST(FxoHidraw, WithoutAnAdapterDiscoveryReportsNotFound)
 {
     unsetenv(kVirtualAdapterEnv);
     FxoLibraryFile fxo;
-    ASSERT_TRUE(fxo.Load("FXO.so")) << fxo.LastError();
+    ASSERT_TRUE(fxo.Load(kFxoPort1File)) << fxo.LastError();
     CapturedStderr log;
     // An id pair no real device uses.
     EXPECT_EQ(fxo.ZorvLoad(0xFFFE, 0xFFFE), 0);
@@ -291,7 +291,7 @@ TEST(FxoVirtual, ARefusedScenarioMeansNoAdapter)
 {
     setenv(kVirtualAdapterEnv, "/nonexistent/scenario.ini", 1);
     FxoLibraryFile fxo;
-    ASSERT_TRUE(fxo.Load("FXO.so"));
+    ASSERT_TRUE(fxo.Load(kFxoPort1File));
     CapturedStderr log;
     if (VirtualAdapterDevice::Instance() == nullptr) { // a fresh process: nothing chosen yet
         EXPECT_EQ(fxo.ZorvLoad(kVid, kPid), 0);

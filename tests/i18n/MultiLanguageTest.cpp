@@ -40,11 +40,22 @@ TEST(MultiLanguageTest, ListsPacksInFileNameOrderAndSkipsFilesWithoutAName)
     dir.Write("f.txt", Pack("Text file"));
     dir.Write("g.ini/inner.ini", Pack("In a directory"));
     dir.Write("h.ini", "; only a comment");
-    std::filesystem::create_symlink(dir.File("b.ini"), dir.File("z-link.ini"));
+    // A link to a pack is a pack (where the file system has links: wine has none).
+    std::error_code noLink;
+    std::filesystem::create_symlink(dir.File("b.ini"), dir.File("z-link.ini"), noLink);
+#ifndef _WIN32
+    ASSERT_FALSE(noLink) << noLink.message();
+#endif
+    std::vector<std::string> names{"Alpha", "Beta"};
+    std::vector<std::string> files{"a.INI", "b.ini"};
+    if (!noLink) {
+        names.push_back("Beta");
+        files.push_back("z-link.ini");
+    }
 
     CMultiLanguage language(dir.Path());
-    EXPECT_EQ(language.GetLanguageNames(), (std::vector<std::string>{"Alpha", "Beta", "Beta"}));
-    EXPECT_EQ(FileNames(language.GetLanguagePaths()), (std::vector<std::string>{"a.INI", "b.ini", "z-link.ini"}));
+    EXPECT_EQ(language.GetLanguageNames(), names);
+    EXPECT_EQ(FileNames(language.GetLanguagePaths()), files);
     EXPECT_EQ(language.GetCurrentName(), "English") << "no English pack: the name stays, the first file is used";
     EXPECT_EQ(language.GetCurrentFile(), dir.File("a.INI"));
 }
@@ -94,7 +105,11 @@ TEST(MultiLanguageTest, DefaultDirectoryIsLangBesideTheProgram)
     parvane::SetModuleDirForTest(dir.Path());
     CMultiLanguage language;
     parvane::SetModuleDirForTest("");
+#ifdef _WIN32
+    EXPECT_EQ(language.GetDirectory(), dir.Path() + "\\Lang"); // the program directory ends in a backslash
+#else
     EXPECT_EQ(language.GetDirectory(), dir.Path() + "/Lang");
+#endif
     EXPECT_EQ(language.GetMessageText(1), "from the program directory");
 }
 

@@ -12,6 +12,15 @@
 
 namespace parvane::test {
 
+// The two copies of the library file in the program directory.
+#ifdef _WIN32
+constexpr const char* kVexlinPort1File = "Vexlin.dll";
+constexpr const char* kVexlinPort2File = "Vexlin_02.dll";
+#else
+constexpr const char* kVexlinPort1File = "Vexlin.so";
+constexpr const char* kVexlinPort2File = "Vexlin_02.so";
+#endif
+
 class VexlinLibraryFile {
 public:
     ~VexlinLibraryFile() { Unload(); }

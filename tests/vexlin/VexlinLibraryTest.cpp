@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -23,13 +25,15 @@
 
 namespace {
 
+using parvane::test::kVexlinPort1File;
+using parvane::test::kVexlinPort2File;
 using parvane::test::VexlinLibraryFile;
 
 TEST(VexlinLibrary, BothCopiesExportTheNineFunctionsOnly)
 {
     VexlinLibraryFile first, second;
-    ASSERT_TRUE(first.Load("Vexlin.so")) << first.LastError();
-    ASSERT_TRUE(second.Load("Vexlin_02.so")) << second.LastError();
+    ASSERT_TRUE(first.Load(kVexlinPort1File)) << first.LastError();
+    ASSERT_TRUE(second.Load(kVexlinPort2File)) << second.LastError();
     // Two files, two copies of every function and of the state behind them.
     EXPECT_NE(reinterpret_cast<void*>(first.StartVexlin2), reinterpret_cast<void*>(second.StartVexlin2));
     // What is linked in stays inside.
@@ -39,7 +43,7 @@ TEST(VexlinLibrary, BothCopiesExportTheNineFunctionsOnly)
 
 TEST(VexlinLibrary, EveryCallIsSafeWithoutAStartInAnyOrder)
 {
-    for (const char* file : {"Vexlin.so", "Vexlin_02.so"}) {
+    for (const char* file : {kVexlinPort1File, kVexlinPort2File}) {
         VexlinLibraryFile vexlin;
         ASSERT_TRUE(vexlin.Load(file)) << file;
         EXPECT_EQ(vexlin.GetBusyToneCount(), 0);
@@ -61,7 +65,7 @@ TEST(VexlinLibrary, EveryCallIsSafeWithoutAStartInAnyOrder)
 TEST(VexlinLibrary, StartRefusesUndetectableTonesAndUnknownDevices)
 {
     VexlinLibraryFile vexlin;
-    ASSERT_TRUE(vexlin.Load("Vexlin.so")) << vexlin.LastError();
+    ASSERT_TRUE(vexlin.Load(kVexlinPort1File)) << vexlin.LastError();
     vexlin.VexlinLoad(0);
     parvane::test::CapturedStderr trace;
     vexlin.SetOnOffTimeForTest(350, 350);
@@ -80,6 +84,7 @@ TEST(VexlinLibrary, StartRefusesUndetectableTonesAndUnknownDevices)
     EXPECT_EQ(vexlin.GetPerhapsPeriod(), 0);
 }
 
+#ifndef _WIN32 // a FIFO, alarm() and a death test by fork: POSIX only
 // A caller the program no longer waits for, inside a start when the process
 // exits. The start is held where it reads the virtual adapter's scenario,
 // a FIFO that this process writes only from an exit handler registered
@@ -134,7 +139,7 @@ void ExitWithACallInside()
     std::atexit(AfterTheFileClosed);
 
     g_vexlin = new VexlinLibraryFile;
-    if (!g_vexlin->Load("Vexlin.so"))
+    if (!g_vexlin->Load(kVexlinPort1File))
         _exit(5);
     g_vexlin->SetOnOffTimeForTest(350, 350);
     g_caller = new std::thread([] {
@@ -167,5 +172,7 @@ TEST(VexlinLibraryDeathTest, ACallStillInsideAtExitOutlivesTheLibrarysClose)
                 "StartVexlin2\\(Tarnbox,450,0,350\\) refused: the library is being unloaded \\(index=0\\).*"
                 "after the close: held start 0, stop 1, count 0, found 0, start 0");
 }
+
+#endif
 
 } // namespace

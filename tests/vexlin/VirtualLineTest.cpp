@@ -33,7 +33,7 @@ protected:
         ASSERT_TRUE(adapter->ResetFromEnvironment());
         model = adapter->ModelName();
         ASSERT_GE(FindAudioInputDevice(model), 0) << "no audio input of the virtual adapter named after " << model;
-        ASSERT_TRUE(fxo.Load("FXO.so")) << fxo.LastError();
+        ASSERT_TRUE(fxo.Load(parvane::test::kFxoPort1File)) << fxo.LastError();
         fxo.SetPortIndex(0);
         ASSERT_EQ(fxo.ZorvLoad(kAdapterVendorId, kAdapterProductIds[0]), 1);
         ASSERT_EQ(fxo.FupInitDaa(), 1);
@@ -93,8 +93,8 @@ protected:
 TEST_F(VexlinOnVirtualLine, FindsChinasBusyToneAndNotAWrongPeriod)
 {
     VexlinLibraryFile port1, port2;
-    ASSERT_TRUE(port1.Load("Vexlin.so")) << port1.LastError();
-    ASSERT_TRUE(port2.Load("Vexlin_02.so")) << port2.LastError();
+    ASSERT_TRUE(port1.Load(parvane::test::kVexlinPort1File)) << port1.LastError();
+    ASSERT_TRUE(port2.Load(parvane::test::kVexlinPort2File)) << port2.LastError();
     port1.VexlinLoad(0);
     port2.VexlinLoad(1);
     port1.SetOnOffTimeForTest(350, 350);
@@ -115,7 +115,7 @@ TEST_F(VexlinOnVirtualLine, FindsChinasBusyToneAndNotAWrongPeriod)
 TEST_F(VexlinOnVirtualLine, LearnsThePeriodWhenNoneIsGiven)
 {
     VexlinLibraryFile vexlin;
-    ASSERT_TRUE(vexlin.Load("Vexlin.so")) << vexlin.LastError();
+    ASSERT_TRUE(vexlin.Load(parvane::test::kVexlinPort1File)) << vexlin.LastError();
     vexlin.VexlinLoad(0);
     vexlin.SetOnOffTimeForTest(0, 0);
     ASSERT_NE(vexlin.StartVexlin2(model.c_str(), 450, 0, 0, 0, 0, 0), 0);

@@ -1,0 +1,13 @@
+# The 32-bit Windows line-device library, for 32-bit host programs. Only its
+# export table is checked here (no 32-bit wine on the build machine).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(PARVANE_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${PARVANE_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PARVANE_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${PARVANE_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${PARVANE_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -115,9 +115,9 @@ void LineLearning::Fail(uint32_t now, const std::string& why)
 bool LineLearning::Analyse(uint32_t now)
 {
     const bool late = static_cast<int32_t>(now - m_stageEndsAt) >= 0;
-    if (m_session.HeardMs() < 1500 && !late)
+    if (m_session.HeardMs() < m_from / 48 + 1500 && !late)
         return false;
-    const std::vector<int16_t> heard = m_session.HeardAudio();
+    const std::vector<int16_t> heard = m_session.HeardAudioFrom(m_from);
     uint64_t toneMs = 0;
     const int onsets = ToneOnsets(heard, toneMs);
     if (onsets < 3 && !(onsets == 1 && toneMs >= 3000) && !late)
@@ -136,7 +136,7 @@ bool LineLearning::Analyse(uint32_t now)
         return false;
     }
     m_profile.frequencies = m_report.Frequencies();
-    m_period.Start(RequestFor(Frequency1(), Frequency2(), {}), 0);
+    m_period.Start(RequestFor(Frequency1(), Frequency2(), {}), m_from);
     m_stage = Stage::Measuring;
     m_stageEndsAt = now + kMeasuringMs;
     return true;

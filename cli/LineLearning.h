@@ -66,7 +66,11 @@ class LineLearning {
 public:
     enum class Stage { Analysing, Measuring, Verifying, Done };
 
-    LineLearning(LineSession& session, int blockBytes) : m_session(session), m_blockBytes(blockBytes) {}
+    // Learns from the audio heard from sample `fromSample` of the run on.
+    LineLearning(LineSession& session, int blockBytes, size_t fromSample = 0)
+        : m_session(session), m_blockBytes(blockBytes), m_from(fromSample)
+    {
+    }
 
     // Called on the loop's thread while the line is off-hook; true once
     // learning is done (learnt, or failed).
@@ -98,6 +102,7 @@ private:
 
     LineSession& m_session;
     int m_blockBytes;
+    size_t m_from;
     Stage m_stage = Stage::Analysing;
     uint32_t m_stageEndsAt = 0;
     uint32_t m_lookedAt = 0;

@@ -227,6 +227,11 @@ private:
                 return;
             }
         } else if (now - m_startedAt < kDialToneWaitMs) {
+            // Looked at five times a second: each look goes over all that
+            // was heard.
+            if (now - m_lookedAt < 200)
+                return;
+            m_lookedAt = now;
             uint64_t toneMs = 0;
             ToneOnsets(m_session.HeardAudio(), toneMs);
             if (toneMs < kDialToneHeardMs)
@@ -249,6 +254,7 @@ private:
     SurveyTone* m_answer;
     Phase m_phase = Phase::DialTone;
     uint32_t m_startedAt = 0;
+    uint32_t m_lookedAt = 0;
     uint32_t m_dialledAt = 0;
     std::optional<LineLearning> m_dialLearning;
     std::optional<LineLearning> m_answerLearning;

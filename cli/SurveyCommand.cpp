@@ -131,6 +131,27 @@ bool Alike(const ToneProfile& a, const ToneProfile& b)
     return true;
 }
 
+// Sound on the line: at least a fifth of its 10 ms frames above -50 dBFS
+// (RMS). An answer that sounds and yet holds no steady tone is a voice (or
+// music), which the survey does not learn.
+bool Sounding(const std::vector<int16_t>& mono)
+{
+    constexpr size_t kFrame = 480;
+    constexpr double kLoudest = 32768.0;
+    const double floor = kLoudest * std::pow(10.0, -50.0 / 20.0);
+    size_t frames = 0;
+    size_t sounding = 0;
+    for (size_t at = 0; at + kFrame <= mono.size(); at += kFrame) {
+        double sum = 0;
+        for (size_t i = at; i < at + kFrame; ++i)
+            sum += static_cast<double>(mono[i]) * mono[i];
+        ++frames;
+        if (std::sqrt(sum / kFrame) > floor)
+            ++sounding;
+    }
+    return frames > 0 && sounding * 5 >= frames;
+}
+
 void TakeResult(const LineLearning& learning, uint32_t since, SurveyTone& tone)
 {
     tone.failure = learning.Failure();
@@ -176,14 +197,17 @@ public:
                     break;
                 }
                 m_dialledAt = now;
-                m_answerLearning.emplace(m_session, m_arguments.blockBytes,
-                                         static_cast<size_t>(m_session.HeardMs() * 48));
+                m_answerFrom = static_cast<size_t>(m_session.HeardMs() * 48);
+                m_answerLearning.emplace(m_session, m_arguments.blockBytes, m_answerFrom);
                 m_phase = Phase::Answer;
             }
             break;
         case Phase::Answer:
             if (m_answerLearning->Step()) {
                 TakeResult(*m_answerLearning, m_dialledAt, *m_answer);
+                if (!m_answer->learnt && Sounding(m_session.HeardAudioFrom(m_answerFrom)))
+                    m_answer->failure = "answered by a voice (sound without a steady tone, " +
+                                        m_answer->failure + "); nothing was learnt from it";
                 m_phase = Phase::Done;
             }
             break;
@@ -256,6 +280,7 @@ private:
     uint32_t m_startedAt = 0;
     uint32_t m_lookedAt = 0;
     uint32_t m_dialledAt = 0;
+    size_t m_answerFrom = 0;
     std::optional<LineLearning> m_dialLearning;
     std::optional<LineLearning> m_answerLearning;
     DtmfDialler m_dialler;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -67,6 +68,32 @@ TEST(CliSurvey, LearnsTheDialToneAndWhatEachNumberDialledAnswers)
     const std::string silent = directory + "/silent.ini";
     std::ofstream(silent) << "[call]\nnoise = -70\n";
     const CliProcess quiet = StartCli({"survey", "--virtual-adapter=" + silent, "--own", "200", "--verbose"});
+    // The own number answered by a voice: syllables of gliding pitch with
+    // pauses of their own lengths.
+    std::vector<int16_t> voice;
+    uint32_t seed = 7;
+    const auto next = [&seed](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>(seed >> 16) % range;
+    };
+    for (int syllable = 0; syllable < 60; ++syllable) {
+        const int length = 4800 * (2 + next(4));
+        const double from = 110 + next(150);
+        const double to = 110 + next(150);
+        double phase = 0;
+        for (int i = 0; i < length; ++i) {
+            const double pitch = from + (to - from) * i / length;
+            phase += 2 * 3.14159265358979 * pitch / 48000;
+            const double envelope = std::sin(3.14159265358979 * i / length);
+            voice.push_back(static_cast<int16_t>(
+                4000 * envelope * (std::sin(phase) + 0.6 * std::sin(2 * phase) + 0.4 * std::sin(3 * phase))));
+        }
+        voice.insert(voice.end(), 4800 * (1 + next(3)), 0);
+    }
+    WriteWav(directory + "/voice.wav", voice, 48000);
+    const std::string voiced = directory + "/voiced.ini";
+    std::ofstream(voiced) << "[call]\nwav = voice.wav\n[exchange]\ndial_tone = 425\n";
+    const CliProcess answered = StartCli({"survey", "--virtual-adapter=" + voiced, "--own", "200"});
     // Digits too quiet for the exchange's receiver: the dial tone goes on.
     const CliProcess unheard = StartCli({"survey", "--virtual-adapter=de", "--own", "200", "--dtmf-level-dbm", "-40"});
 
@@ -97,6 +124,14 @@ TEST(CliSurvey, LearnsTheDialToneAndWhatEachNumberDialledAnswers)
     EXPECT_NE(result.err.find("the dial tone went on after 200 was dialled"), std::string::npos) << result.err;
     EXPECT_NE(result.out.find("dial = 425\n"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("busy = "), std::string::npos) << result.out;
+    result = FinishCli(answered);
+    EXPECT_EQ(result.exitCode, 4) << result.err << result.out;
+    EXPECT_NE(result.out.find("Busy tone (dialled 200): not learnt: answered by a voice"), std::string::npos)
+        << result.err << result.out;
+    EXPECT_NE(result.out.find("dial = 425\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("busy = "), std::string::npos) << result.out;
+    for (const std::string& path : {voiced, directory + "/voice.wav"})
+        std::remove(path.c_str());
     std::remove(silent.c_str());
     ::rmdir(directory.c_str());
 }

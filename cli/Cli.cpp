@@ -42,6 +42,8 @@ int RunCli(int argc, const char* const* argv)
         return RunPeriodCommand(arguments, console);
     case Command::Learn:
         return RunLearnCommand(arguments, console);
+    case Command::Survey:
+        return RunSurveyCommand(arguments, console);
     default:
         return kExitUsage;
     }

@@ -22,6 +22,8 @@ const std::map<Command, std::vector<std::string>>& CommandOptions()
         {Command::Verify, {"--freq1", "--freq2", "--on", "--off", "--cadence", "--seconds", "--wait"}},
         {Command::Period, {"--freq1", "--freq2", "--seconds", "--wait"}},
         {Command::Learn, {"--buffer", "--format", "--wait", "--plot"}},
+        {Command::Survey, {"--own", "--ring", "--invalid", "--dial-prefix", "--dtmf-on-ms", "--dtmf-off-ms",
+                           "--dtmf-level-dbm", "--buffer", "--wait"}},
         {Command::File, {"--buffer", "--format", "--freq1", "--freq2", "--on", "--off", "--cadence", "--plot"}},
         {Command::Info, {}},
         {Command::Probe, {}},
@@ -34,7 +36,8 @@ std::optional<Command> CommandNamed(const std::string& name)
 {
     static const std::map<std::string, Command> commands = {
         {"analyze", Command::Analyze}, {"verify", Command::Verify}, {"period", Command::Period},
-        {"learn", Command::Learn},     {"file", Command::File},     {"info", Command::Info},
+        {"learn", Command::Learn},     {"survey", Command::Survey}, {"file", Command::File},
+        {"info", Command::Info},
         {"probe", Command::Probe},    {"help", Command::Help},
     };
     const auto it = commands.find(name);
@@ -68,6 +71,8 @@ const std::map<std::string, NumberRule>& NumberRules()
         {"--off", {0, 60000, "a time in ms (0 to 60000)"}},
         {"--seconds", {1, 86400, "a number of seconds (1 to 86400)"}},
         {"--wait", {1, 86400, "a number of seconds (1 to 86400)"}},
+        {"--dtmf-on-ms", {40, 1000, "a time in ms (40 to 1000)"}},
+        {"--dtmf-off-ms", {40, 1000, "a time in ms (40 to 1000)"}},
     };
     return rules;
 }
@@ -106,6 +111,31 @@ bool Apply(CliArguments& arguments, const std::string& option, const std::string
         }
         return true;
     }
+    if (option == "--own" || option == "--ring" || option == "--invalid" || option == "--dial-prefix") {
+        const size_t longest = option == "--dial-prefix" ? 10 : 20;
+        if (value.empty() || value.size() > longest ||
+            value.find_first_not_of("0123456789*#ABCD") != std::string::npos) {
+            error = option + ": '" + value + "' is not 1 to " + std::to_string(longest) +
+                    " DTMF digits (0-9, *, #, A-D)";
+            return false;
+        }
+        std::string& number = option == "--own"      ? arguments.ownNumber
+                              : option == "--ring"   ? arguments.ringNumber
+                              : option == "--invalid" ? arguments.invalidNumber
+                                                      : arguments.dialPrefix;
+        number = value;
+        return true;
+    }
+    if (option == "--dtmf-level-dbm") {
+        const bool negative = !value.empty() && value[0] == '-';
+        const std::optional<int> level = ParseNumber(negative ? value.substr(1) : value, 0, 40);
+        if (!level || (!negative && *level != 0)) {
+            error = "--dtmf-level-dbm: '" + value + "' is not a level in dBm from -40 to 0";
+            return false;
+        }
+        arguments.dtmfLevelDbm = negative ? -*level : 0;
+        return true;
+    }
     const NumberRule& rule = NumberRules().at(option);
     const std::optional<int> number = ParseNumber(value, rule.lowest, rule.highest);
     if (!number) {
@@ -122,6 +152,10 @@ bool Apply(CliArguments& arguments, const std::string& option, const std::string
         arguments.offMs = number;
     else if (option == "--seconds")
         arguments.seconds = number;
+    else if (option == "--dtmf-on-ms")
+        arguments.dtmfOnMs = *number;
+    else if (option == "--dtmf-off-ms")
+        arguments.dtmfOffMs = *number;
     else
         arguments.waitSeconds = *number;
     return true;
@@ -308,6 +342,11 @@ std::string UsageText()
            "      wait for a call and measure the cadence of this tone\n"
            "  learn [--buffer 32K] [--format F] [--plot FILE]\n"
            "      on one call: find the busy tone's frequencies and cadence, confirm them, print the tone\n"
+           "  survey [--own N] [--ring N] [--invalid N] [--dial-prefix D]\n"
+           "      [--dtmf-on-ms 100] [--dtmf-off-ms 100] [--dtmf-level-dbm -10] [--buffer 32K]\n"
+           "      call out: learn the dial tone, then dial each number given with DTMF and learn what\n"
+           "      answers (own number: busy, ringing extension: ringback, unassigned number: congestion);\n"
+           "      print them as one tone set\n"
            "  file REC [--buffer 32K] [--format F] [--freq1 F [--freq2 F] [--on MS --off MS | --cadence ...]]\n"
            "      [--plot FILE]\n"
            "      analyse a recording (any format libsndfile reads), no adapter needed\n"

@@ -6,6 +6,8 @@
 //                                [--seconds N]
 //   parvane-cli [options] period --freq1 F [--freq2 F] [--seconds N]
 //   parvane-cli [options] learn [--buffer 32K] [--format F] [--plot FILE]
+//   parvane-cli [options] survey [--own N] [--ring N] [--invalid N] [--dial-prefix D]
+//                                [--dtmf-on-ms MS] [--dtmf-off-ms MS] [--dtmf-level-dbm L] [--buffer 32K]
 //   parvane-cli [options] file REC [--buffer 32K] [--format F] [--plot FILE]
 //                              [--freq1 F [--freq2 F] [--on MS --off MS | --cadence ON,OFF...]]
 //
@@ -34,7 +36,7 @@ enum ExitCode : int {
     kExitNoTone = 4,
 };
 
-enum class Command { Analyze, Verify, Period, Learn, File, Info, Probe, Help };
+enum class Command { Analyze, Verify, Period, Learn, Survey, File, Info, Probe, Help };
 
 struct CliArguments {
     Command command = Command::Help;
@@ -57,6 +59,16 @@ struct CliArguments {
     std::optional<ToneFormat> format;  // --format
     std::string recording;             // file REC
     std::string plotPath;              // --plot: the picture to draw (PNG, or SVG for *.svg)
+
+    // survey: the numbers to call (DTMF digits; empty: not called), the
+    // digits dialled before each, and how the digits are sent.
+    std::string ownNumber;             // --own: busy
+    std::string ringNumber;            // --ring: rings, not answered
+    std::string invalidNumber;         // --invalid: unassigned
+    std::string dialPrefix;            // --dial-prefix
+    int dtmfOnMs = 100;                // --dtmf-on-ms
+    int dtmfOffMs = 100;               // --dtmf-off-ms
+    int dtmfLevelDbm = -10;            // --dtmf-level-dbm: each tone of a digit
 };
 
 // The analysis block sizes in bytes and their names ("64K" .. "512B").

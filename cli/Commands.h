@@ -15,6 +15,7 @@ int RunAnalyzeCommand(const CliArguments& arguments, Console& console);
 int RunVerifyCommand(const CliArguments& arguments, Console& console);
 int RunPeriodCommand(const CliArguments& arguments, Console& console);
 int RunLearnCommand(const CliArguments& arguments, Console& console);
+int RunSurveyCommand(const CliArguments& arguments, Console& console);
 
 // Parses the arguments, applies the adapter options and runs the command.
 int RunCli(int argc, const char* const* argv);

@@ -5,6 +5,7 @@
 #include "cli/AnalysisReport.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/LineLearning.h"
 #include "cli/LineSession.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/ModuleDir.h"
@@ -24,10 +25,6 @@ namespace {
 constexpr uint32_t kAnalyzeDefaultSeconds = 10;
 constexpr uint32_t kVerifyDefaultSeconds = 60;
 constexpr uint32_t kPeriodDefaultSeconds = 30;
-// A Get Period run ends once the library has found the tone and matched
-// this many cycles (its period is then the median of several).
-constexpr int kPeriodCycles = 2;
-
 std::string Hex(uint16_t value)
 {
     char text[16];
@@ -39,14 +36,6 @@ void PrintJson(Console& console, const nlohmann::ordered_json& json)
 {
     std::fprintf(console.Out(), "%s\n", json.dump(2).c_str());
     std::fflush(console.Out());
-}
-
-std::string FrequenciesText(int frequency1, int frequency2)
-{
-    std::string text = std::to_string(frequency1) + " Hz";
-    if (frequency2 > 0)
-        text += " + " + std::to_string(frequency2) + " Hz";
-    return text;
 }
 
 uint32_t Milliseconds(const std::optional<int>& seconds, uint32_t fallbackSeconds)
@@ -128,49 +117,6 @@ LineSession::RunOutcome RunDetection(LineSession& session, LineSession::RunOptio
     };
     return session.Run(options);
 }
-
-// The number of separate stretches of tone in the audio (a long tone that
-// the stretch finder cuts into pieces counts once).
-int ToneOnsets(const std::vector<int16_t>& mono, uint64_t& toneMs)
-{
-    const std::vector<SampleRange> stretches = ToneRefinement::FindToneStretches(mono, 48000);
-    int onsets = 0;
-    size_t lastEnd = SIZE_MAX;
-    toneMs = 0;
-    for (const SampleRange& stretch : stretches) {
-        if (stretch.begin != lastEnd)
-            ++onsets;
-        lastEnd = stretch.end;
-        toneMs += stretch.Length() / 48;
-    }
-    return onsets;
-}
-
-// A detector fed, as it comes, the audio heard on the line from a given
-// sample on.
-class HeardDetector {
-public:
-    bool Start(const vexlin::BusyToneRequest& request, size_t fromSample)
-    {
-        m_next = fromSample;
-        return m_detector.Start(request);
-    }
-    void Catch(const LineSession& session)
-    {
-        // Should the detector have fallen behind the kept audio, it goes on
-        // from the oldest sample kept.
-        size_t from = m_next;
-        const std::vector<int16_t> fresh = session.HeardAudioFrom(m_next, &from);
-        m_detector.Process(fresh.data(), fresh.size());
-        m_next = from + fresh.size();
-    }
-    const vexlin::BusyToneDetector& Detector() const { return m_detector; }
-    size_t Next() const { return m_next; }
-
-private:
-    vexlin::BusyToneDetector m_detector;
-    size_t m_next = 0;
-};
 
 } // namespace
 
@@ -380,200 +326,6 @@ int RunPeriodCommand(const CliArguments& arguments, Console& console)
     return RunDetectionCommand(arguments, console, false);
 }
 
-namespace {
-
-// How long each stage of learning may take at most, from its start.
-constexpr uint32_t kAnalysingMs = 15000;
-constexpr uint32_t kMeasuringMs = 20000;
-// A continuous tone is confirmed once held this long again after it was
-// measured.
-constexpr uint32_t kContinuousVerifyMs = 8000;
-// How much longer than its window verification may take when the capture
-// falls behind.
-constexpr uint32_t kVerifyStallMs = 20000;
-
-std::string CadenceText(const ToneProfile& profile)
-{
-    if (profile.cadence.empty())
-        return "continuous";
-    std::string text;
-    for (const vexlin::CadencePair& pair : profile.cadence)
-        text += (text.empty() ? "" : ", ") + std::to_string(pair.onMs) + " ms on, " + std::to_string(pair.offMs) +
-                " ms off";
-    return text;
-}
-
-std::string SecondsLeft(uint32_t endsAt, uint32_t now)
-{
-    const int32_t left = static_cast<int32_t>(endsAt - now);
-    return std::to_string(left > 0 ? (left + 999) / 1000 : 0) + " s left";
-}
-
-// Learning a line's busy tone on one answered call: Analyze Mode's analysis
-// finds the frequencies, a detector learning the cadence measures it, and a
-// detector asked for what was learnt verifies it on the audio that follows,
-// until the count the status line wants. Each stage reads the audio the
-// analysis heard; the call is released when the last one ends.
-class LineLearning {
-public:
-    enum class Stage { Analysing, Measuring, Verifying, Done };
-
-    LineLearning(LineSession& session, int blockBytes) : m_session(session), m_blockBytes(blockBytes) {}
-
-    // Called on the loop's thread while the call is answered; true ends it.
-    bool Step()
-    {
-        const uint32_t now = GetTickCount32();
-        if (m_stageEndsAt == 0)
-            m_stageEndsAt = now + kAnalysingMs;
-        if (now - m_lookedAt < 200)
-            return false;
-        m_lookedAt = now;
-        if (m_stage == Stage::Analysing && !Analyse(now))
-            return m_stage == Stage::Done;
-        if (m_stage == Stage::Measuring && !Measure(now))
-            return m_stage == Stage::Done;
-        if (m_stage == Stage::Verifying)
-            Verify(now);
-        return m_stage == Stage::Done;
-    }
-
-    std::string Progress() const
-    {
-        const uint32_t now = GetTickCount32();
-        switch (m_stage) {
-        case Stage::Analysing:
-            return "Learning: analysing the frequencies, " + SecondsLeft(m_stageEndsAt, now);
-        case Stage::Measuring:
-            return "Learning: measuring the cadence of " + FrequenciesText(Frequency1(), Frequency2()) + ", " +
-                   SecondsLeft(m_stageEndsAt, now);
-        case Stage::Verifying:
-            return "Learning: verifying " + ToneListText(m_profile) + " (count " +
-                   std::to_string(m_verify.Detector().Count()) + "), " + SecondsLeft(m_stageEndsAt, now);
-        case Stage::Done:
-            break;
-        }
-        return "Learning: done";
-    }
-
-    Stage CurrentStage() const { return m_stage; }
-    const std::string& Failure() const { return m_failure; }
-    const ToneProfile& Profile() const { return m_profile; }
-    const AnalysisReport& Report() const { return m_report; }
-    bool Verified() const { return m_verified; }
-    int Count() const { return m_verify.Detector().Count(); }
-    int PeriodMs() const { return m_periodMs; }
-    // GetTickCount32() when the result was in.
-    uint32_t ResultAt() const { return m_resultAt; }
-
-private:
-    int Frequency1() const { return m_profile.frequencies.empty() ? 0 : m_profile.frequencies[0]; }
-    int Frequency2() const { return m_profile.frequencies.size() > 1 ? m_profile.frequencies[1] : 0; }
-
-    void Fail(uint32_t now, const std::string& why)
-    {
-        m_failure = why;
-        m_resultAt = now;
-        m_stage = Stage::Done;
-    }
-
-    // True once the frequencies are known.
-    bool Analyse(uint32_t now)
-    {
-        const bool late = static_cast<int32_t>(now - m_stageEndsAt) >= 0;
-        if (m_session.HeardMs() < 1500 && !late)
-            return false;
-        const std::vector<int16_t> heard = m_session.HeardAudio();
-        uint64_t toneMs = 0;
-        const int onsets = ToneOnsets(heard, toneMs);
-        if (onsets < 3 && !(onsets == 1 && toneMs >= 3000) && !late)
-            return false;
-        // Analyze Mode's analysis, in the blocks the run uses, over what it
-        // heard so far.
-        std::vector<int16_t> stereo(heard.size() * 2);
-        for (size_t i = 0; i < heard.size(); ++i)
-            stereo[2 * i] = stereo[2 * i + 1] = heard[i];
-        MemoryAnalysisOutput output;
-        AnalyseRecording(stereo, m_blockBytes, output);
-        m_report = BuildAnalysisReport(m_blockBytes, output.frequencies, output.changes, heard);
-        if (!m_report.FoundTone()) {
-            if (late)
-                Fail(now, "no tone was heard on the line");
-            return false;
-        }
-        m_profile.frequencies = m_report.Frequencies();
-        m_period.Start(RequestFor(Frequency1(), Frequency2(), {}), 0);
-        m_stage = Stage::Measuring;
-        m_stageEndsAt = now + kMeasuringMs;
-        return true;
-    }
-
-    // True once the cadence is measured.
-    bool Measure(uint32_t now)
-    {
-        m_period.Catch(m_session);
-        const vexlin::BusyToneDetector& detector = m_period.Detector();
-        if (detector.Found() && detector.Count() >= kPeriodCycles) {
-            m_profile.cadence = LearntCadence(detector);
-            m_periodMs = detector.PerhapsPeriod();
-        } else if (!detector.Found() && detector.ToneHeldMs() > vexlin::CadenceTracker::kLongestSegmentMs) {
-            m_profile.cadence.clear(); // a continuous tone
-        } else {
-            if (static_cast<int32_t>(now - m_stageEndsAt) >= 0)
-                Fail(now, "the tone " + FrequenciesText(Frequency1(), Frequency2()) + " has no steady cadence");
-            return false;
-        }
-        // Verified on the audio that follows.
-        m_verify.Start(RequestFor(Frequency1(), Frequency2(), m_profile.cadence), m_period.Next());
-        uint32_t cycleMs = 0;
-        for (const vexlin::CadencePair& pair : m_profile.cadence)
-            cycleMs += static_cast<uint32_t>(pair.onMs + pair.offMs);
-        // The window is audio heard, not time asked: a capture that delivers
-        // late or slowly must not shorten it. The clock only bounds a
-        // capture that stops delivering.
-        m_verifyFrom = m_period.Next();
-        m_verifyWindowMs = m_profile.cadence.empty()
-                               ? kContinuousVerifyMs
-                               : std::clamp<uint32_t>(cycleMs * (RunControl::kFoundCount + 3), 10000, 60000);
-        m_stageEndsAt = now + m_verifyWindowMs + kVerifyStallMs;
-        m_stage = Stage::Verifying;
-        return true;
-    }
-
-    void Verify(uint32_t now)
-    {
-        m_verify.Catch(m_session);
-        const vexlin::BusyToneDetector& detector = m_verify.Detector();
-        if (m_profile.cadence.empty())
-            m_verified = !detector.Found() && detector.ToneHeldMs() > vexlin::CadenceTracker::kLongestSegmentMs;
-        else
-            m_verified = detector.Found() && detector.Count() >= RunControl::kFoundCount;
-        const uint64_t heardMs = (m_verify.Next() - m_verifyFrom) / 48;
-        if (m_verified || heardMs >= m_verifyWindowMs || static_cast<int32_t>(now - m_stageEndsAt) >= 0) {
-            m_resultAt = now;
-            m_stage = Stage::Done;
-        }
-    }
-
-    LineSession& m_session;
-    int m_blockBytes;
-    Stage m_stage = Stage::Analysing;
-    uint32_t m_stageEndsAt = 0;
-    uint32_t m_lookedAt = 0;
-    AnalysisReport m_report;
-    ToneProfile m_profile;
-    HeardDetector m_period;
-    HeardDetector m_verify;
-    size_t m_verifyFrom = 0;
-    uint32_t m_verifyWindowMs = 0;
-    int m_periodMs = 0;
-    bool m_verified = false;
-    std::string m_failure;
-    uint32_t m_resultAt = 0;
-};
-
-} // namespace
-
 int RunLearnCommand(const CliArguments& arguments, Console& console)
 {
     LineSession session(console);
@@ -587,7 +339,7 @@ int RunLearnCommand(const CliArguments& arguments, Console& console)
     options.blockBytes = arguments.blockBytes;
     options.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
     // Every stage's limit, and some slack: the stages end the call.
-    options.answeredMs = kAnalysingMs + kMeasuringMs + 60000 + kVerifyStallMs + 5000;
+    options.answeredMs = kLearningLongestMs + 5000;
     options.done = [&] { return learning.Step(); };
     options.progress = [&] { return learning.Progress(); };
     if (RunFailed(session.Run(options), arguments, console, code))

@@ -204,7 +204,10 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
         return m_run.RunFailure().empty() ? RunOutcome::Refused : RunOutcome::Failed;
     }
 
-    // Waiting for the ring and the answer.
+    // Waiting for the ring and the answer; a call of our own is answered
+    // (the line taken) at once.
+    if (options.outgoing)
+        m_run.RequestAnswer(0);
     const uint32_t armedAt = GetTickCount32();
     uint32_t shownAt = 0;
     const bool answered = m_loop.RunUntil(
@@ -213,7 +216,9 @@ LineSession::RunOutcome LineSession::Run(const RunOptions& options)
             if (now - shownAt >= 250) {
                 shownAt = now;
                 if (m_device.m_bLineAnswered != 0)
-                    ShowProgress("Answered, settling...");
+                    ShowProgress(options.outgoing ? "Off-hook, settling..." : "Answered, settling...");
+                else if (options.outgoing)
+                    ShowProgress("Taking the line...");
                 else if (m_device.m_bPstnRing != 0)
                     ShowProgress("Ringing, answering...");
                 else

@@ -64,6 +64,9 @@ public:
         // When set, what the progress line says while answered instead
         // (asked once a second on the loop's thread).
         std::function<std::string()> progress;
+        // A call of our own: the line is taken as soon as the run is armed
+        // (through the run control's answer, as for a ring), not on a ring.
+        bool outgoing = false;
     };
     enum class RunOutcome {
         Finished, // `done` said so

@@ -90,10 +90,26 @@ bool ParseToneList(const std::string& text, std::vector<ToneSegment>& segments, 
             return false;
         }
         const auto plus = frequencies.find('+');
-        if (!ParseFrequency(frequencies.substr(0, plus), segment.frequency1) ||
-            (plus != std::string::npos && !ParseFrequency(frequencies.substr(plus + 1), segment.frequency2))) {
-            error = which + ": expected f1[+f2] in Hz";
+        const auto times = frequencies.find('*');
+        if (plus != std::string::npos && times != std::string::npos) {
+            error = which + ": expected f1+f2 or f1*fm, not both";
             return false;
+        }
+        const auto second = plus != std::string::npos ? plus : times;
+        double secondValue = 0.0;
+        if (!ParseFrequency(frequencies.substr(0, second), segment.frequency1) ||
+            (second != std::string::npos && !ParseFrequency(frequencies.substr(second + 1), secondValue))) {
+            error = which + ": expected f1[+f2] or f1*fm in Hz";
+            return false;
+        }
+        if (times != std::string::npos) {
+            if (segment.frequency1 == 0 || secondValue <= 0 || secondValue >= segment.frequency1) {
+                error = which + ": f1*fm needs a modulation fm above 0 and below f1";
+                return false;
+            }
+            segment.modulation = secondValue;
+        } else {
+            segment.frequency2 = secondValue;
         }
         if (segment.frequency1 >= kHighestFrequency || segment.frequency2 >= kHighestFrequency) {
             error = which + ": frequencies must lie below 24000 Hz";
@@ -219,6 +235,9 @@ double LineAudio::ToneSample(int64_t position) const
     double value = 0.0;
     if (segment->frequency1 > 0)
         value += std::sin(2 * std::numbers::pi * segment->frequency1 * t);
+    if (segment->modulation > 0)
+        value *= (1.0 + kModulationDepth * std::sin(2 * std::numbers::pi * segment->modulation * t)) /
+                 (1.0 + kModulationDepth);
     if (segment->frequency2 > 0)
         value += std::sin(2 * std::numbers::pi * segment->frequency2 * t);
     return value * m_amplitude;

@@ -7,6 +7,8 @@
 //   tone = 480+620/500,0/500   tone list: f1[+f2][/ms] items, frequency 0 is
 //                              silence; the list repeats. An item without /ms
 //                              (only the last may lack it) lasts for ever.
+//                              f1*fm is f1 amplitude-modulated by fm (to
+//                              kModulationDepth).
 //   level = -20                dBFS of each tone component (peak of its sine)
 //   noise = -60                dBFS (RMS) white noise under everything once
 //                              off-hook; omit for none
@@ -29,6 +31,7 @@ struct ToneSegment {
     double frequency1 = 0.0; // Hz; 0: silence
     double frequency2 = 0.0; // Hz; 0: none
     uint32_t durationMs = 0; // 0: lasts for ever (last item only)
+    double modulation = 0.0; // Hz of the amplitude modulation of frequency1 (f1*fm); 0: none
     bool operator==(const ToneSegment&) const = default;
 };
 
@@ -56,6 +59,8 @@ bool LoadRecording(const std::string& path, std::shared_ptr<const std::vector<fl
 class LineAudio {
 public:
     static constexpr uint32_t kRate = 48000;
+    // Of an amplitude-modulated item; its peak is the level.
+    static constexpr double kModulationDepth = 0.9;
 
     // `presetTone` is used when the settings give neither tone nor recording;
     // it must parse (a preset's does).

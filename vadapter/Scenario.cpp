@@ -192,16 +192,20 @@ ScenarioKeys::ScenarioKeys(std::initializer_list<ScenarioKey> keys)
 const std::vector<ScenarioPreset>& ScenarioPresets()
 {
     static const std::vector<ScenarioPreset> presets = {
-        {"us", "United States", {2000, 4000}, "480+620/500,0/500"},
-        {"uk", "United Kingdom", {400, 200, 400, 2000}, "400/375,0/375"},
-        {"cn", "China", {1000, 4000}, "450/350,0/350"},
-        {"de", "Germany", {1000, 4000}, "425/480,0/480"},
-        {"fr", "France", {1500, 3500}, "440/500,0/500"},
-        {"jp", "Japan", {1000, 2000}, "400/500,0/500"},
-        {"au", "Australia", {400, 200, 400, 2000}, "425/375,0/375"},
-        {"in", "India", {400, 200, 400, 2000}, "400/750,0/750"},
-        {"ru", "Russia", {1000, 4000}, "425/350,0/350"},
-        {"br", "Brazil", {1000, 4000}, "425/250,0/250"},
+        {"us", "United States", {2000, 4000}, "480+620/500,0/500", "350+440", "440+480/2000,0/4000",
+         "480+620/250,0/250"},
+        {"uk", "United Kingdom", {400, 200, 400, 2000}, "400/375,0/375", "350+440",
+         "400+450/400,0/200,400+450/400,0/2000", "400/400,0/350,400/225,0/525"},
+        {"cn", "China", {1000, 4000}, "450/350,0/350", "450", "450/1000,0/4000", "450/700,0/700"},
+        {"de", "Germany", {1000, 4000}, "425/480,0/480", "425", "425/1000,0/4000", "425/240,0/240"},
+        {"fr", "France", {1500, 3500}, "440/500,0/500", "440", "440/1500,0/3500", "440/250,0/250"},
+        {"jp", "Japan", {1000, 2000}, "400/500,0/500", "400", "400*15/1000,0/2000", "400/500,0/500"},
+        {"au", "Australia", {400, 200, 400, 2000}, "425/375,0/375", "413+438",
+         "413+438/400,0/200,413+438/400,0/2000", "425/375,0/375,420/375,0/375"},
+        {"in", "India", {400, 200, 400, 2000}, "400/750,0/750", "400*25", "400*25/400,0/200,400*25/400,0/2000",
+         "400/250,0/250"},
+        {"ru", "Russia", {1000, 4000}, "425/350,0/350", "425", "425/800,0/3200", "425/175,0/175"},
+        {"br", "Brazil", {1000, 4000}, "425/250,0/250", "425", "425/1000,0/4000", "425/250,0/250,425/750,0/250"},
     };
     return presets;
 }
@@ -307,6 +311,9 @@ bool LoadScenario(const std::string& presetOrPath, Scenario& scenario, std::stri
             loaded.source = preset.name;
             loaded.ringCadenceMs = preset.ringCadenceMs;
             loaded.presetBusyTone = preset.busyTone;
+            loaded.exchange.dialTone = preset.dialTone;
+            loaded.exchange.ringbackTone = preset.ringbackTone;
+            loaded.exchange.congestionTone = preset.congestionTone;
             scenario = std::move(loaded);
             return true;
         }

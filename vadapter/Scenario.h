@@ -4,6 +4,7 @@
 // a country preset or an INI file (sections [adapter] and [call]).
 
 #include "vadapter/LineAudio.h"
+#include "vadapter/VirtualExchange.h"
 
 #include <array>
 #include <cstdint>
@@ -55,6 +56,10 @@ struct Scenario {
     // (vadapter/VirtualAdapterAudio.cpp).
     std::string audioName;
 
+    // [exchange]: the exchange behind the line, for the program's own
+    // calls (vadapter/VirtualExchange.h); a preset's tones by default.
+    ExchangeSettings exchange;
+
     // [phone]: the telephone set on the phone port (vadapter/VirtualSlic.cpp).
     int64_t phoneOffHookMs = -1;  // from opening the adapter until it is lifted; -1: stays on-hook
     std::string phoneDigits;      // DTMF digits dialled once it is lifted
@@ -83,6 +88,10 @@ struct ScenarioPreset {
     const char* country;
     std::vector<uint32_t> ringCadenceMs;
     const char* busyTone;
+    // The exchange's tones, in tone-list notation.
+    const char* dialTone;
+    const char* ringbackTone;
+    const char* congestionTone;
 };
 
 // The country presets: us, uk, cn, de, fr, jp, au, in, ru, br.

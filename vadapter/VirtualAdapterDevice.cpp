@@ -349,6 +349,10 @@ void VirtualAdapterDevice::NoteHookLocked()
         m_lastRingEnd = m_call.LastBurstEnd(now);
     }
     m_call.HookChanged(offHook, now);
+    if (offHook)
+        m_exchange.OffHook(now, !m_call.Answered(now));
+    else
+        m_exchange.OnHook();
     if (offHook && m_firstOffHookMs == 0 && m_call.Answered(now))
         m_firstOffHookMs = now; // the first answered call
 }
@@ -364,6 +368,7 @@ void VirtualAdapterDevice::PowerOnLocked()
     m_slic.PowerOn();
     m_eeprom.PowerOn();
     m_call.PowerOn();
+    m_exchange.OnHook();
     m_offHook = false;
 }
 
@@ -437,6 +442,7 @@ void VirtualAdapterDevice::Reset(const Scenario& scenario)
     m_reports.clear();
     m_bus.clear();
     m_lineAudio = std::make_shared<const LineAudio>(scenario.lineAudio, scenario.presetBusyTone);
+    m_exchange.Configure(scenario);
     m_playbacks.Clear();
 }
 
@@ -644,6 +650,19 @@ bool VirtualAdapterDevice::RingSignal()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return (ReadControllerLocked(kCtrlLine) & kRingInput) == 0;
+}
+
+std::string VirtualAdapterDevice::ExchangeDigits()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_exchange.Digits();
+}
+
+VirtualExchange::Answer VirtualAdapterDevice::ExchangeAnswer()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_exchange.Snapshot(NowLocked());
+    return m_exchange.CurrentAnswer();
 }
 
 bool VirtualAdapterDevice::CallAnswered()

@@ -11,6 +11,7 @@
 #include "vadapter/VirtualCall.h"
 #include "vadapter/VirtualDaa.h"
 #include "vadapter/VirtualEeprom.h"
+#include "vadapter/VirtualExchange.h"
 #include "vadapter/VirtualSlic.h"
 
 #include <array>
@@ -123,6 +124,10 @@ public:
     bool LedOn();
     bool RingSignal();        // CTRL_LINE bit 1 is low: a burst on an on-hook line
     bool CallAnswered();
+    // The exchange's view of the program's own call: the digits it took
+    // from the audio played to the output, and its answer.
+    std::string ExchangeDigits();
+    VirtualExchange::Answer ExchangeAnswer();
 
     // ---- Phone side (vadapter/VirtualAdapterPhone.cpp) --------------------
     // The SLIC's calibration and converter settle at once (see VirtualSlic).
@@ -198,6 +203,7 @@ private:
     VirtualSlic m_slic;
     VirtualEeprom m_eeprom;
     VirtualCall m_call;
+    VirtualExchange m_exchange;
     bool m_offHook = false;
     uint64_t m_offHookSince = 0;
     uint64_t m_lastRingEnd = 0;      // of the ring the latest off-hook answered; 0: none

@@ -1,5 +1,6 @@
 #include "vadapter/VirtualCall.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace parvane {
@@ -20,6 +21,8 @@ void VirtualCall::PowerOn()
     m_state = State::Unarmed;
     m_ringStart = 0;
     m_offHook = false;
+    m_ownCall = false;
+    m_foundBusy = false;
 }
 
 void VirtualCall::Opened(uint64_t now)
@@ -32,9 +35,18 @@ void VirtualCall::Opened(uint64_t now)
 
 void VirtualCall::Advance(uint64_t now)
 {
+    if (m_state != State::Calling || !m_offHook || now < m_ringStart)
+        return;
+    if (m_ownCall) {
+        // The call falls due while the line is taken for a call of the
+        // program's own: the caller finds it busy and tries again later.
+        m_foundBusy = true;
+        const uint64_t retryMs = std::max(m_redialMs, m_ringDelayMs);
+        m_ringStart += (now - m_ringStart) / retryMs * retryMs + retryMs;
+        return;
+    }
     // Taking the line while the phone rings (or once a call is due) answers it.
-    if (m_state == State::Calling && m_offHook && now >= m_ringStart)
-        m_state = State::Answered;
+    m_state = State::Answered;
 }
 
 void VirtualCall::HookChanged(bool offHook, uint64_t now)
@@ -42,7 +54,19 @@ void VirtualCall::HookChanged(bool offHook, uint64_t now)
     Advance(now);
     m_offHook = offHook;
     if (offHook) {
+        // Taken before the call is due (or with no call coming): a call of
+        // the program's own.
+        m_ownCall = m_state != State::Calling || now < m_ringStart;
         Advance(now);
+        return;
+    }
+    if (m_ownCall) {
+        m_ownCall = false;
+        // A caller who found the line busy calls back a while after it is
+        // free again.
+        if (m_foundBusy)
+            m_ringStart = std::max(m_ringStart, now + std::max(m_redialMs, m_ringDelayMs));
+        m_foundBusy = false;
         return;
     }
     if (m_state == State::Answered) {
@@ -58,7 +82,7 @@ void VirtualCall::HookChanged(bool offHook, uint64_t now)
 bool VirtualCall::RingBurst(uint64_t now)
 {
     Advance(now);
-    if (m_state != State::Calling || now < m_ringStart || m_cycleMs == 0)
+    if (m_state != State::Calling || (m_offHook && m_ownCall) || now < m_ringStart || m_cycleMs == 0)
         return false;
     uint64_t phase = (now - m_ringStart) % m_cycleMs;
     for (std::size_t i = 0; i < m_cadenceMs.size(); ++i) {
@@ -71,7 +95,7 @@ bool VirtualCall::RingBurst(uint64_t now)
 
 uint64_t VirtualCall::LastBurstEnd(uint64_t now)
 {
-    if (m_state != State::Calling || now < m_ringStart || m_cycleMs == 0)
+    if (m_state != State::Calling || (m_offHook && m_ownCall) || now < m_ringStart || m_cycleMs == 0)
         return 0;
     const uint64_t cycleStart = m_ringStart + (now - m_ringStart) / m_cycleMs * m_cycleMs;
     // Bursts are the even intervals of the cadence, and a cycle begins with

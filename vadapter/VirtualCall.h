@@ -8,7 +8,11 @@ namespace parvane {
 // it waits ring_delay, then rings with the cadence (on,off[,on,off...],
 // repeated) until the line goes off-hook, which answers the call. When the
 // answered call is released (line back on-hook) it calls again after redial
-// ms, or never when redial is 0. Times are ms of the adapter's clock.
+// ms, or never when redial is 0. A line taken off-hook before the call is
+// due is a call of the program's own (the exchange's, VirtualExchange): a
+// call falling due while it lasts finds the line busy, and the caller calls
+// back redial ms (at least ring_delay) after the line is free again. Times
+// are ms of the adapter's clock.
 // Not thread-safe on its own; the adapter holds its lock around every call.
 class VirtualCall {
 public:
@@ -42,6 +46,10 @@ private:
     State m_state = State::Unarmed;
     uint64_t m_ringStart = 0;
     bool m_offHook = false;
+    // The line was taken before the call was due, for a call of the
+    // program's own; a call that fell due meanwhile found it busy.
+    bool m_ownCall = false;
+    bool m_foundBusy = false;
 };
 
 } // namespace parvane

@@ -104,6 +104,10 @@ TEST(ToneList, ParsesItemsAndRefusesWhatIsWrong)
     EXPECT_EQ(segments, (std::vector<ToneSegment>{{350, 440, 0}}));
     ASSERT_TRUE(ParseToneList("400/375,0/375,400", segments, error));
     EXPECT_EQ(segments.back().durationMs, 0u);
+    ASSERT_TRUE(ParseToneList("400*25/400,0/200", segments, error)) << error; // amplitude-modulated
+    EXPECT_EQ(segments[0].frequency1, 400);
+    EXPECT_EQ(segments[0].frequency2, 0);
+    EXPECT_EQ(segments[0].modulation, 25);
 
     const std::pair<const char*, const char*> bad[] = {
         {"", "empty tone list"},
@@ -115,7 +119,10 @@ TEST(ToneList, ParsesItemsAndRefusesWhatIsWrong)
         {"-450/350", "f1[+f2]"},
         {"30000/100", "below 24000"},
         {"0+450/100", "silent item"},
-        {"450*20/100", "f1[+f2]"},
+        {"450*x/100", "f1*fm"},
+        {"450*500/100", "below f1"},
+        {"0*20/100", "below f1"},
+        {"400+450*20/100", "not both"},
     };
     for (const auto& [text, why] : bad) {
         EXPECT_FALSE(ParseToneList(text, segments, error)) << text;
@@ -244,6 +251,11 @@ struct Blocks {
 TEST(VirtualAudioDevice, PacedByTheAdaptersClockSilentOnHookLineAudioOffHook)
 {
     VirtualAdapterDevice& adapter = ChooseAdapterPreset("cn");
+    // The call is due before the line is taken, so that taking it answers
+    // the call (rather than calling out).
+    Scenario scenario = adapter.CurrentScenario();
+    scenario.ringDelayMs = 100;
+    adapter.Reset(scenario);
     adapter.UseManualClock(5000000);
     EXPECT_EQ(adapter.AudioDeviceName(), "Tarnbox USB Audio (virtual)");
     const int input = FindAudioInputDevice("Tarnbox");

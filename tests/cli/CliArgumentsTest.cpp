@@ -48,6 +48,19 @@ TEST(CliArguments, SubcommandsTakeTheirOptionsInAnyOrderWithTheCommonOnesAnywher
     EXPECT_EQ(arguments.frequency2.value_or(0), 620);
     ASSERT_TRUE(Parse({"info", "--help"}, arguments, error));
     EXPECT_EQ(arguments.command, Command::Help);
+
+    ASSERT_TRUE(Parse({"survey", "--own", "200", "--invalid=*55#", "--dial-prefix", "9", "--dtmf-level-dbm", "-20",
+                       "--dtmf-on-ms", "60"},
+                      arguments, error))
+        << error;
+    EXPECT_EQ(arguments.command, Command::Survey);
+    EXPECT_EQ(arguments.ownNumber, "200");
+    EXPECT_EQ(arguments.ringNumber, "");
+    EXPECT_EQ(arguments.invalidNumber, "*55#");
+    EXPECT_EQ(arguments.dialPrefix, "9");
+    EXPECT_EQ(arguments.dtmfLevelDbm, -20);
+    EXPECT_EQ(arguments.dtmfOnMs, 60);
+    EXPECT_EQ(arguments.dtmfOffMs, 100);
 }
 
 TEST(CliArguments, BlockSizesAreTheAnalysisChoices)
@@ -107,6 +120,12 @@ TEST(CliArguments, MalformedLinesAreRefusedWithAReason)
         {{"verify", "--freq1", "425", "--cadence", "1,1,1,1,1,1,1,1,1,1"}, "more than 4 on/off pairs"},
         {{"verify", "--freq1", "425", "--cadence", "200,200", "--on", "200"}, "either --on and --off or --cadence"},
         {{"file", "a.wav", "--cadence", "200,200"}, "go with --freq1"},
+        {{"survey", "--own", "20 0"}, "not 1 to 20 DTMF digits"},
+        {{"survey", "--ring", "2E1"}, "not 1 to 20 DTMF digits"},
+        {{"survey", "--dtmf-level-dbm", "-41"}, "from -40 to 0"},
+        {{"survey", "--dtmf-level-dbm", "5"}, "from -40 to 0"},
+        {{"survey", "--dtmf-on-ms", "20"}, "40 to 1000"},
+        {{"learn", "--own", "200"}, "unknown option '--own'"},
     };
     for (const Case& c : cases) {
         CliArguments arguments;

@@ -57,6 +57,9 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     fail "completion of 'verify --f': $(completion_of parvane-cli verify --f)"
   [ "$(completion_of parvane-cli --virtual-adapter=c)" = cn ] ||
     fail "completion of '--virtual-adapter=c': $(completion_of parvane-cli --virtual-adapter=c)"
+  [ "$(completion_of parvane-cli su)" = survey ] || fail "completion of 'su': $(completion_of parvane-cli su)"
+  [ "$(completion_of parvane-cli survey --dtmf)" = "--dtmf-on-ms --dtmf-off-ms --dtmf-level-dbm" ] ||
+    fail "completion of 'survey --dtmf': $(completion_of parvane-cli survey --dtmf)"
   [ "$(completion_of parvane-cli learn --buffer 1)" = "16K 1K" ] ||
     fail "completion of '--buffer 1': $(completion_of parvane-cli learn --buffer 1)"
 fi

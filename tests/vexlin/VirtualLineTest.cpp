@@ -37,7 +37,11 @@ protected:
         fxo.SetPortIndex(0);
         ASSERT_EQ(fxo.ZorvLoad(kAdapterVendorId, kAdapterProductIds[0]), 1);
         ASSERT_EQ(fxo.FupInitDaa(), 1);
+        // The line is taken once it rings: the call is answered.
+        for (int i = 0; i < 100 && fxo.DaaRingDetect() == 0; ++i)
+            SleepMs(50);
         ASSERT_EQ(fxo.DaaSetOffhook(), 1);
+        ASSERT_TRUE(adapter->CallAnswered());
     }
     void TearDown() override
     {

@@ -461,6 +461,9 @@ void UsbAdapterDevice::StartPlayback()
     m_playing = true;
     m_playbackPeak = 0;
     m_playbackFrames = 0;
+    // What the host plays goes to the adapter's output as the in-process
+    // playback's does: the exchange behind the line hears it there.
+    m_playbackId = m_adapter.BeginPlayback(m_playbackRate, 2);
 }
 
 void UsbAdapterDevice::TakePlayback(const uint8_t* data, size_t size)
@@ -471,10 +474,13 @@ void UsbAdapterDevice::TakePlayback(const uint8_t* data, size_t size)
         ++m_playbacks;
         std::fprintf(stderr, "parvane-twin: the host plays to the adapter's output\n");
     }
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        const auto sample = static_cast<int16_t>(static_cast<uint16_t>(data[i] | (data[i + 1] << 8)));
+    std::vector<int16_t> samples(size / 4 * 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const auto sample = static_cast<int16_t>(static_cast<uint16_t>(data[2 * i] | (data[2 * i + 1] << 8)));
+        samples[i] = sample;
         m_playbackPeak = std::max(m_playbackPeak, std::abs(static_cast<int>(sample)));
     }
+    m_adapter.PlayAudio(m_playbackId, samples.data(), samples.size() / 2);
     m_playbackFrames += static_cast<int64_t>(size / 4);
 }
 
@@ -483,6 +489,7 @@ void UsbAdapterDevice::StopPlayback()
     if (!m_playing)
         return;
     m_playing = false;
+    m_adapter.EndPlayback(m_playbackId);
     if (m_playbackFrames == 0)
         return;
     const double dbfs = m_playbackPeak > 0 ? 20.0 * std::log10(m_playbackPeak / 32768.0) : -120.0;

@@ -150,6 +150,7 @@ private:
     int64_t m_lineFrames = 0;
     bool m_offHook = false;
     bool m_playing = false;
+    int m_playbackId = 0;                     // the adapter's stream, while playing
     long m_playbacks = 0;
     int m_playbackPeak = 0;
     int64_t m_playbackFrames = 0;

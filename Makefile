@@ -14,7 +14,7 @@ JOBS        ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all deps build test sanitize tsan fuzz bench demo screenshots deb hwtest install-udev clean \
-        windows windows-test
+        windows windows-test windows-zip
 
 all: build
 
@@ -104,6 +104,12 @@ windows: deps
 # The Windows build's tests under wine64 (tools/windows-test.sh).
 windows-test: windows
 	tools/windows-test.sh $(WIN_BUILD) $(WIN32_BUILD) $(JOBS)
+
+# build-windows/bin as a zip a Windows user unpacks and runs (the programs,
+# the libraries, Lang/, Help/, null.wav; no tests), checked by running it
+# unpacked in a wine prefix of its own.
+windows-zip: windows
+	tools/windows-zip.sh $(WIN_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN32_BUILD)

@@ -80,7 +80,13 @@ bool ParseCommonOptions(int argc, const char* const* argv, CommonOptions& option
 bool ApplyVirtualAdapterOption(const CommonOptions& options, std::string& error)
 {
     if (options.virtualAdapter) {
+#ifdef _WIN32
+        // Into the C runtime's environment, which the libraries loaded later
+        // read, and the process's.
+        ::_putenv_s(kVirtualAdapterEnv, options.virtualAdapter->c_str());
+#else
         ::setenv(kVirtualAdapterEnv, options.virtualAdapter->c_str(), 1);
+#endif
     }
     if (!VirtualAdapterChosen())
         return true;

@@ -89,6 +89,10 @@ bool Apply(CliArguments& arguments, const std::string& option, const std::string
         return true;
     }
     if (option == "--plot") {
+#ifdef _WIN32
+        error = "--plot is not part of the Windows build";
+        return false;
+#endif
         if (value.empty()) {
             error = "--plot needs the name of the picture to write (.png, or .svg)";
             return false;

@@ -1,5 +1,11 @@
 #include "cli/Recording.h"
 
+#ifdef _WIN32
+// File names are UTF-8 inside the program; Windows opens them as UTF-16.
+#include "platform/WideText.h"
+#include <windows.h>
+#define ENABLE_SNDFILE_WINDOWS_PROTOTYPES 1
+#endif
 #include <samplerate.h>
 #include <sndfile.h>
 
@@ -97,8 +103,13 @@ std::vector<int16_t> Recording::Left() const
 bool LoadRecording(const std::string& path, Recording& recording, std::string& error)
 {
     recording = Recording{};
+#ifdef _WIN32
+    struct _stat64 status {};
+    if (::_wstat64(parvane::Widen(path).c_str(), &status) != 0) {
+#else
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
+#endif
         error = "cannot read " + Quoted(path) + ": " + std::strerror(errno);
         return false;
     }
@@ -112,7 +123,11 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
     }
 
     SF_INFO info{};
+#ifdef _WIN32
+    SndfilePtr file(sf_wchar_open(parvane::Widen(path).c_str(), SFM_READ, &info));
+#else
     SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+#endif
     if (!file) {
         const std::string why = sf_strerror(nullptr);
         switch (sf_error(nullptr)) {

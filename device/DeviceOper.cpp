@@ -7,7 +7,9 @@
 #include "platform/VirtualAdapterLink.h"
 #include "vadapter/VirtualAdapter.h"
 
+#ifndef _WIN32
 #include <hidapi.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -125,6 +127,16 @@ bool CDeviceOper::FindHidDevice(uint16_t vendorId, uint16_t productId)
         }
         return false;
     }
+#ifdef _WIN32
+    // The platform's SetupAPI listing, which also opens each device.
+    const uint16_t productIds[] = {productId};
+    for (const parvane::AdapterNode& node : parvane::FindAdapterNodes(vendorId, productIds)) {
+        if (node.openError == 0)
+            return true;
+        DebugPrint("FindHidDevice: cannot open %s (error %d)", node.path.c_str(), node.openError);
+    }
+    return false;
+#else
     bool found = false;
     hid_device_info* devices = hid_enumerate(vendorId, productId);
     for (hid_device_info* info = devices; info != nullptr && !found; info = info->next) {
@@ -140,6 +152,7 @@ bool CDeviceOper::FindHidDevice(uint16_t vendorId, uint16_t productId)
     }
     hid_free_enumeration(devices);
     return found;
+#endif
 }
 
 int CDeviceOper::InitDllHandle()

@@ -50,10 +50,17 @@ enum LedMode : int {
 class CDeviceOper : public CThreadBase {
 public:
     // Library file names in the program directory, per port.
+#ifdef _WIN32
+    static constexpr const char* kFxoLibraryPort1 = "FXO.dll";
+    static constexpr const char* kFxoLibraryOtherPorts = "FXO_02.dll";
+    static constexpr const char* kBusyToneLibraryPort1 = "Vexlin.dll";
+    static constexpr const char* kBusyToneLibraryOtherPorts = "Vexlin_02.dll";
+#else
     static constexpr const char* kFxoLibraryPort1 = "FXO.so";
     static constexpr const char* kFxoLibraryOtherPorts = "FXO_02.so";
     static constexpr const char* kBusyToneLibraryPort1 = "Vexlin.so";
     static constexpr const char* kBusyToneLibraryOtherPorts = "Vexlin_02.so";
+#endif
 
     // Ring rules (milliseconds).
     static constexpr uint32_t kPassSleepMs = 49;        // each pass begins with it

@@ -3,18 +3,43 @@
 #include "platform/DebugPrint.h"
 #include "platform/Tick.h"
 
+#ifdef _WIN32
+// After ThreadBase.h: windows.h defines the THREAD_PRIORITY_* names as
+// macros, of the values the header's steps already have.
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <string>
 #include <system_error>
 
 namespace {
 
+#ifdef _WIN32
+int CurrentThreadId()
+{
+    return static_cast<int>(GetCurrentThreadId());
+}
+
+// The steps are the system's own thread priorities.
+bool SetThreadPriorityOf(int threadId, int priority, std::string& error)
+{
+    HANDLE thread = OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(threadId));
+    const bool set = thread != nullptr && SetThreadPriority(thread, priority) != 0;
+    if (!set)
+        error = "error " + std::to_string(GetLastError());
+    if (thread != nullptr)
+        CloseHandle(thread);
+    return set;
+}
+#else
 // Nice value for a priority step: each step below or above normal is five
 // nice levels, idle and time-critical the ends of the range.
 int NiceValueOf(int priority)
@@ -26,6 +51,20 @@ int NiceValueOf(int priority)
     const int nice = -5 * priority;
     return nice < -20 ? -20 : (nice > 19 ? 19 : nice);
 }
+
+int CurrentThreadId()
+{
+    return static_cast<int>(syscall(SYS_gettid));
+}
+
+bool SetThreadPriorityOf(int threadId, int priority, std::string& error)
+{
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), NiceValueOf(priority)) == 0)
+        return true;
+    error = std::strerror(errno);
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -76,7 +115,7 @@ int CThreadBase::StartThread()
         std::promise<void> started;
         std::future<void> startedFuture = started.get_future();
         m_thread = std::thread([this, &started] {
-            m_nThreadId = static_cast<int>(syscall(SYS_gettid));
+            m_nThreadId = CurrentThreadId();
             started.set_value();
             ThreadProcedure(this);
         });
@@ -110,8 +149,9 @@ int CThreadBase::SetPriority(int priority)
     const int threadId = m_nThreadId.load();
     if (m_bRunning.load() == 0 || threadId == 0)
         return 0;
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), NiceValueOf(priority)) != 0)
-        DebugPrint("CThreadBase: cannot set priority %d: %s", priority, std::strerror(errno));
+    std::string error;
+    if (!SetThreadPriorityOf(threadId, priority, error))
+        DebugPrint("CThreadBase: cannot set priority %d: %s", priority, error.c_str());
     return 1;
 }
 

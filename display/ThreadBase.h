@@ -13,7 +13,8 @@
 
 // Thread priorities, in the steps the program uses. On Linux they map to the
 // thread's nice value; raising a priority above normal needs the privilege to
-// lower nice values and is otherwise refused with a trace line.
+// lower nice values and is otherwise refused with a trace line. On Windows
+// they are the system's own thread priorities (SetThreadPriority).
 enum ThreadPriority : int {
     THREAD_PRIORITY_IDLE = -15,
     THREAD_PRIORITY_LOWEST = -2,

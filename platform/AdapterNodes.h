@@ -2,6 +2,9 @@
 // The adapter's HID nodes as the kernel lists them (/sys/class/hidraw), apart
 // from hidapi: to tell a user whose adapter is present but whose node they
 // may not open where it is and how to get access, instead of "not found".
+// On Windows (AdapterNodesWin.cpp) the nodes are the HID interfaces SetupAPI
+// lists, the path is the interface's, openError GetLastError's code, and the
+// report-descriptor helpers at the end are not built.
 
 #include <cstdint>
 #include <span>

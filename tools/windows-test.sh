@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build's tests under wine64: the cross-built test suites through
 # ctest, the line-device library's export table (64-bit and 32-bit) and the
-# tone-detection library's.
+# tone-detection library's, and parvane-cli.exe (tools/windows-cli-check.sh).
 #   tools/windows-test.sh BUILD BUILD_I686 [JOBS]
 # Wine runs in a prefix of its own inside BUILD; its server is started once
 # (persistent) so that each test does not wait for one to linger and exit,
@@ -31,4 +31,5 @@ for file in Vexlin.dll Vexlin_02.dll; do
   "$here/check-exports.sh" x86_64-w64-mingw32-objdump "$build/bin/$file" "$here/../tests/windows/vexlin-exports.txt" || status=1
 done
 (cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 300) || status=1
+"$here/windows-cli-check.sh" "$build/bin" "$build/cli-check" || status=1
 exit $status

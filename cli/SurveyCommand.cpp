@@ -44,29 +44,45 @@ void OnInterrupt(int)
 }
 
 // SIGINT and SIGTERM end the survey through its own teardown (the line put
-// on-hook) while an object of this class lives.
+// on-hook) while an object of this class lives. The Windows C runtime has
+// only signal(); there Ctrl+C arrives as SIGINT too.
 class InterruptGuard {
 public:
     InterruptGuard()
     {
         g_interrupted = false;
+#ifdef _WIN32
+        m_previousInt = std::signal(SIGINT, OnInterrupt);
+        m_previousTerm = std::signal(SIGTERM, OnInterrupt);
+#else
         struct sigaction action = {};
         action.sa_handler = OnInterrupt;
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &m_previousInt);
         sigaction(SIGTERM, &action, &m_previousTerm);
+#endif
     }
     ~InterruptGuard()
     {
+#ifdef _WIN32
+        std::signal(SIGINT, m_previousInt);
+        std::signal(SIGTERM, m_previousTerm);
+#else
         sigaction(SIGINT, &m_previousInt, nullptr);
         sigaction(SIGTERM, &m_previousTerm, nullptr);
+#endif
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
+#ifdef _WIN32
+    void (*m_previousInt)(int) = SIG_DFL;
+    void (*m_previousTerm)(int) = SIG_DFL;
+#else
     struct sigaction m_previousInt = {};
     struct sigaction m_previousTerm = {};
+#endif
 };
 
 enum class ToneKind { Dial, Ringback, Busy, Congestion };

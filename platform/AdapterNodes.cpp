@@ -77,16 +77,8 @@ std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uin
 
 bool AdapterPresent(uint16_t vendorId, uint16_t productId, const std::string& sysRoot)
 {
-    if (VirtualAdapterChosen()) {
-        VirtualAdapter* adapter = ChosenVirtualAdapter();
-        if (adapter == nullptr)
-            return false;
-        for (const VirtualHidDevice& device : adapter->Enumerate()) {
-            if (device.vendorId == vendorId && device.productId == productId)
-                return true;
-        }
-        return false;
-    }
+    if (VirtualAdapterChosen())
+        return ChosenVirtualAdapterOffers(vendorId, productId);
     const uint16_t ids[] = {productId};
     // Listed is present, whether or not the node opens just now (udev may
     // still be setting its permissions, another program may hold it).

@@ -101,16 +101,8 @@ std::vector<AdapterNode> FindAdapterNodes(uint16_t vendorId, std::span<const uin
 
 bool AdapterPresent(uint16_t vendorId, uint16_t productId, const std::string&)
 {
-    if (VirtualAdapterChosen()) {
-        VirtualAdapter* adapter = ChosenVirtualAdapter();
-        if (adapter == nullptr)
-            return false;
-        for (const VirtualHidDevice& device : adapter->Enumerate()) {
-            if (device.vendorId == vendorId && device.productId == productId)
-                return true;
-        }
-        return false;
-    }
+    if (VirtualAdapterChosen())
+        return ChosenVirtualAdapterOffers(vendorId, productId);
     const uint16_t ids[] = {productId};
     return !ListAdapterNodes(vendorId, ids).empty();
 }

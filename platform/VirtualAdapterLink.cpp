@@ -3,6 +3,7 @@
 #include "platform/AdapterIds.h"
 #include "platform/DebugPrint.h"
 #include "platform/ModuleDir.h"
+#include "vadapter/VirtualAdapter.h"
 
 #ifdef _WIN32
 #include "platform/WideText.h"
@@ -63,6 +64,18 @@ VirtualAdapter* ChosenVirtualAdapter()
         return nullptr;
     }
     return entry();
+}
+
+bool ChosenVirtualAdapterOffers(uint16_t vendorId, uint16_t productId)
+{
+    VirtualAdapter* adapter = ChosenVirtualAdapter();
+    if (adapter == nullptr)
+        return false;
+    for (const VirtualHidDevice& device : adapter->Enumerate()) {
+        if (device.vendorId == vendorId && device.productId == productId)
+            return true;
+    }
+    return false;
 }
 
 } // namespace parvane

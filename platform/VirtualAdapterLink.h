@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace parvane {
@@ -14,5 +15,9 @@ bool VirtualAdapterChosen();
 // first use; a library that cannot be loaded or a refused scenario gives
 // nullptr and a trace line.
 VirtualAdapter* ChosenVirtualAdapter();
+
+// Whether the chosen virtual adapter offers a HID device with these ids
+// (false when it cannot be loaded).
+bool ChosenVirtualAdapterOffers(uint16_t vendorId, uint16_t productId);
 
 } // namespace parvane

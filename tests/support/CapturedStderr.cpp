@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 namespace parvane::test {
 
@@ -47,29 +46,6 @@ std::string CapturedStderr::Text()
         offset += got;
     }
     return text;
-}
-
-std::vector<std::string> CapturedStderr::Lines()
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(Text());
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-bool CapturedStderr::Contains(const std::string& text)
-{
-    return Count(text) > 0;
-}
-
-int CapturedStderr::Count(const std::string& text)
-{
-    int count = 0;
-    for (const auto& line : Lines())
-        if (line.find(text) != std::string::npos)
-            ++count;
-    return count;
 }
 
 } // namespace parvane::test

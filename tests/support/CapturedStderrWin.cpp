@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <sstream>
 
 namespace parvane::test {
 
@@ -67,29 +66,6 @@ std::string CapturedStderr::Text()
         text.append(buffer, static_cast<size_t>(got));
     }
     return text;
-}
-
-std::vector<std::string> CapturedStderr::Lines()
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(Text());
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-bool CapturedStderr::Contains(const std::string& text)
-{
-    return Count(text) > 0;
-}
-
-int CapturedStderr::Count(const std::string& text)
-{
-    int count = 0;
-    for (const auto& line : Lines())
-        if (line.find(text) != std::string::npos)
-            ++count;
-    return count;
 }
 
 } // namespace parvane::test

@@ -88,6 +88,20 @@ std::string ByteOrderMark(Encoding encoding)
     return {};
 }
 
+// Appends a chunk read from a file, but no more than `limit` bytes in all;
+// false (and `complete` false) once the limit cut the chunk.
+bool AppendWithin(std::string& bytes, const char* chunk, size_t got, size_t limit, bool& complete)
+{
+    const size_t room = limit - bytes.size();
+    if (got > room) {
+        bytes.append(chunk, room);
+        complete = false;
+        return false;
+    }
+    bytes.append(chunk, got);
+    return true;
+}
+
 #ifdef _WIN32
 // Only a regular file is read (a directory or device where a pack is
 // expected is refused), with UTF-16 file names.
@@ -110,15 +124,8 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
             CloseHandle(file);
             return false;
         }
-        if (got == 0)
+        if (got == 0 || !AppendWithin(bytes, chunk, got, limit, complete))
             break;
-        const size_t room = limit - bytes.size();
-        if (static_cast<size_t>(got) > room) {
-            bytes.append(chunk, room);
-            complete = false;
-            break;
-        }
-        bytes.append(chunk, static_cast<size_t>(got));
     }
     CloseHandle(file);
     return true;
@@ -147,15 +154,8 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& bytes, 
             ::close(fd);
             return false;
         }
-        if (got == 0)
+        if (got == 0 || !AppendWithin(bytes, chunk, static_cast<size_t>(got), limit, complete))
             break;
-        const size_t room = limit - bytes.size();
-        if (static_cast<size_t>(got) > room) {
-            bytes.append(chunk, room);
-            complete = false;
-            break;
-        }
-        bytes.append(chunk, static_cast<size_t>(got));
     }
     ::close(fd);
     return true;

@@ -44,6 +44,7 @@ ToneProfile AnalysisReport::Profile() const
 {
     ToneProfile profile;
     profile.frequencies = Frequencies();
+    profile.modulationHz = static_cast<int>(std::lround(tone.modulationHz));
     if (cadence)
         profile.cadence = cadence->pairs;
     return profile;
@@ -146,6 +147,8 @@ nlohmann::ordered_json ReportJson(const AnalysisReport& report)
     for (const Candidate& candidate : report.candidates)
         json["candidates"].push_back({{"frequency_hz", std::lround(candidate.frequencyHz)}, {"count", candidate.count}});
     json["frequencies_hz"] = report.Frequencies();
+    json["modulation_hz"] = report.tone.modulationHz > 0 ? nlohmann::ordered_json(report.Profile().modulationHz)
+                                                         : nlohmann::ordered_json(nullptr);
     const bool onePair = report.cadence && report.cadence->pairs.size() == 1;
     json["on_ms"] = onePair ? nlohmann::ordered_json(report.cadence->onMs) : nlohmann::ordered_json(nullptr);
     json["off_ms"] = onePair ? nlohmann::ordered_json(report.cadence->offMs) : nlohmann::ordered_json(nullptr);
@@ -202,6 +205,8 @@ std::string ReportText(const AnalysisReport& report)
     const std::vector<int> whole = report.Frequencies();
     for (size_t i = 0; i < whole.size(); ++i)
         text += (i ? " + " : " ") + std::to_string(whole[i]) + " Hz";
+    if (report.tone.modulationHz > 0)
+        text += " modulated at " + std::to_string(report.Profile().modulationHz) + " Hz";
     text += "\n";
     if (report.cadence && report.cadence->Continuous()) {
         text += "Cadence: none, a continuous tone\n";

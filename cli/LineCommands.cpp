@@ -246,7 +246,9 @@ int RunPatternVerify(const CliArguments& arguments, Console& console, LineSessio
         console.Error("the detector refuses this request: " + heard.Detector().Problem());
         return kExitUsage;
     }
-    ToneProfile profile{{frequency1}, arguments.cadence};
+    ToneProfile profile;
+    profile.frequencies = {frequency1};
+    profile.cadence = arguments.cadence;
     if (frequency2 > 0)
         profile.frequencies.push_back(frequency2);
     LineSession::RunOptions options;

@@ -7,6 +7,7 @@
 #include "vexlin/CadenceTracker.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace parvane::cli {
 
@@ -18,6 +19,40 @@ std::string SecondsLeft(uint32_t endsAt, uint32_t now)
     return std::to_string(left > 0 ? (left + 999) / 1000 : 0) + " s left";
 }
 
+// Bursts of one frequency further apart than this from one turn to the
+// next, each turn's bursts within kBurstSpreadHz of each other, take turns.
+constexpr double kBurstsApartHz = 3.0;
+constexpr double kBurstSpreadHz = 2.0;
+constexpr size_t kFewestBursts = 4;
+
+// A cadence of one pair whose bursts take turns between two frequencies
+// (425 Hz, then 420 Hz): the cadence becomes the two pairs, each with its
+// burst's frequency, the first burst heard the first pair's. The tone's
+// frequency stays the mean, which the detector was asked for and heard in
+// both.
+void SplitAlternatingBursts(const std::vector<int16_t>& mono, ToneProfile& profile)
+{
+    if (profile.frequencies.size() != 1 || profile.modulationHz != 0 || profile.cadence.size() != 1)
+        return;
+    const std::vector<double> bursts = ToneRefinement::BurstFrequencies(mono, 48000, profile.frequencies[0]);
+    if (bursts.size() < kFewestBursts)
+        return;
+    double lowest[2] = {1e9, 1e9}, highest[2] = {0, 0}, sum[2] = {0, 0};
+    size_t count[2] = {0, 0};
+    for (size_t i = 0; i < bursts.size(); ++i) {
+        lowest[i % 2] = std::min(lowest[i % 2], bursts[i]);
+        highest[i % 2] = std::max(highest[i % 2], bursts[i]);
+        sum[i % 2] += bursts[i];
+        ++count[i % 2];
+    }
+    const double first = sum[0] / count[0], second = sum[1] / count[1];
+    if (highest[0] - lowest[0] > kBurstSpreadHz || highest[1] - lowest[1] > kBurstSpreadHz ||
+        std::abs(first - second) < kBurstsApartHz)
+        return;
+    profile.cadence.push_back(profile.cadence.front());
+    profile.burstFrequencies = {{static_cast<int>(std::lround(first))}, {static_cast<int>(std::lround(second))}};
+}
+
 } // namespace
 
 std::string FrequenciesText(int frequency1, int frequency2)
@@ -25,6 +60,23 @@ std::string FrequenciesText(int frequency1, int frequency2)
     std::string text = std::to_string(frequency1) + " Hz";
     if (frequency2 > 0)
         text += " + " + std::to_string(frequency2) + " Hz";
+    return text;
+}
+
+std::string ToneText(const ToneProfile& profile)
+{
+    const auto frequencies = [](const std::vector<int>& burst) {
+        return FrequenciesText(burst.empty() ? 0 : burst[0], burst.size() > 1 ? burst[1] : 0);
+    };
+    if (!profile.burstFrequencies.empty()) {
+        std::string text;
+        for (const std::vector<int>& burst : profile.burstFrequencies)
+            text += (text.empty() ? "" : " then ") + frequencies(burst);
+        return text + " in turn";
+    }
+    std::string text = frequencies(profile.frequencies);
+    if (profile.modulationHz > 0)
+        text += " modulated at " + std::to_string(profile.modulationHz) + " Hz";
     return text;
 }
 
@@ -94,7 +146,7 @@ std::string LineLearning::Progress() const
     case Stage::Analysing:
         return "Learning: analysing the frequencies, " + SecondsLeft(m_stageEndsAt, now);
     case Stage::Measuring:
-        return "Learning: measuring the cadence of " + FrequenciesText(Frequency1(), Frequency2()) + ", " +
+        return "Learning: measuring the cadence of " + ToneText(m_profile) + ", " +
                SecondsLeft(m_stageEndsAt, now);
     case Stage::Verifying:
         return "Learning: verifying " + ToneListText(m_profile) + " (count " +
@@ -136,6 +188,7 @@ bool LineLearning::Analyse(uint32_t now)
         return false;
     }
     m_profile.frequencies = m_report.Frequencies();
+    m_profile.modulationHz = m_report.Profile().modulationHz;
     m_period.Start(RequestFor(Frequency1(), Frequency2(), {}), m_from);
     m_stage = Stage::Measuring;
     m_stageEndsAt = now + kMeasuringMs;
@@ -167,7 +220,7 @@ bool LineLearning::Measure(uint32_t now)
     m_verifyFrom = m_period.Next();
     m_verifyWindowMs = m_profile.cadence.empty()
                            ? kContinuousVerifyMs
-                           : std::clamp<uint32_t>(cycleMs * (RunControl::kFoundCount + 3), 10000, 60000);
+                           : std::clamp<uint32_t>(cycleMs * (RunControl::kFoundCount + 3), 10000, kVerifyLongestMs);
     m_stageEndsAt = now + m_verifyWindowMs + kVerifyStallMs;
     m_stage = Stage::Verifying;
     return true;
@@ -183,6 +236,8 @@ void LineLearning::Verify(uint32_t now)
         m_verified = detector.Found() && detector.Count() >= RunControl::kFoundCount;
     const uint64_t heardMs = (m_verify.Next() - m_verifyFrom) / 48;
     if (m_verified || heardMs >= m_verifyWindowMs || static_cast<int32_t>(now - m_stageEndsAt) >= 0) {
+        if (m_verified)
+            SplitAlternatingBursts(m_session.HeardAudioFrom(m_from), m_profile);
         m_resultAt = now;
         m_stage = Stage::Done;
     }

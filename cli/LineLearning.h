@@ -35,11 +35,17 @@ constexpr uint32_t kContinuousVerifyMs = 8000;
 // How much longer than its window verification may take when the capture
 // falls behind.
 constexpr uint32_t kVerifyStallMs = 20000;
+// The most audio verification hears: enough for the cycles the dialog
+// counts before it calls a tone found, and a few more, of a ringback of six
+// seconds a cycle.
+constexpr uint32_t kVerifyLongestMs = 90000;
 // The longest a whole learning can take: every stage's limit.
-constexpr uint32_t kLearningLongestMs = kAnalysingMs + kMeasuringMs + 60000 + kVerifyStallMs;
+constexpr uint32_t kLearningLongestMs = kAnalysingMs + kMeasuringMs + kVerifyLongestMs + kVerifyStallMs;
 
 // "451 Hz", "480 Hz + 620 Hz".
 std::string FrequenciesText(int frequency1, int frequency2);
+// "451 Hz", "400 Hz modulated at 25 Hz", "425 Hz then 420 Hz in turn".
+std::string ToneText(const ToneProfile& profile);
 // "continuous", "500 ms on, 500 ms off".
 std::string CadenceText(const ToneProfile& profile);
 

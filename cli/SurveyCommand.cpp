@@ -135,7 +135,8 @@ struct SurveyTone {
 // the same cadence within 10 % (or both continuous).
 bool Alike(const ToneProfile& a, const ToneProfile& b)
 {
-    if (a.frequencies.size() != b.frequencies.size() || a.cadence.size() != b.cadence.size())
+    if (a.frequencies.size() != b.frequencies.size() || a.cadence.size() != b.cadence.size() ||
+        std::abs(a.modulationHz - b.modulationHz) > 2 || a.burstFrequencies != b.burstFrequencies)
         return false;
     for (size_t i = 0; i < a.frequencies.size(); ++i)
         if (std::abs(a.frequencies[i] - b.frequencies[i]) > 0.02 * std::max(a.frequencies[i], b.frequencies[i]))
@@ -320,10 +321,7 @@ void PrintText(Console& console, const std::vector<SurveyTone>& tones,
             std::fprintf(out, "%s: not learnt: %s\n", title.c_str(), tone.failure.c_str());
             continue;
         }
-        std::fprintf(out, "%s: %s, %s (%s, count %d, %.1f s)\n", title.c_str(),
-                     FrequenciesText(tone.profile.frequencies[0],
-                                     tone.profile.frequencies.size() > 1 ? tone.profile.frequencies[1] : 0)
-                         .c_str(),
+        std::fprintf(out, "%s: %s, %s (%s, count %d, %.1f s)\n", title.c_str(), ToneText(tone.profile).c_str(),
                      CadenceText(tone.profile).c_str(), tone.verified ? "verified" : "NOT verified", tone.count,
                      tone.resultAfterMs / 1000.0);
     }
@@ -362,6 +360,10 @@ void PrintJson(Console& console, const CliArguments& arguments, const std::vecto
         entry["learnt"] = tone.learnt;
         if (tone.learnt) {
             entry["frequencies_hz"] = tone.profile.frequencies;
+            entry["modulation_hz"] = tone.profile.modulationHz > 0 ? nlohmann::ordered_json(tone.profile.modulationHz)
+                                                                   : nlohmann::ordered_json(nullptr);
+            if (!tone.profile.burstFrequencies.empty())
+                entry["burst_frequencies_hz"] = tone.profile.burstFrequencies;
             entry["cadence_ms"] = CadenceJson(tone.profile.cadence);
             entry["continuous"] = tone.profile.cadence.empty();
             entry["period_ms"] = tone.profile.cadence.empty() ? nlohmann::ordered_json(nullptr)

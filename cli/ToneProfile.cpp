@@ -105,26 +105,45 @@ constexpr int kBusyCount = 4;
 // The length of one step of a continuous tone in tone-stream markup.
 constexpr int kContinuousStepMs = 1000;
 
-std::string FrequencyText(const ToneProfile& profile, const char* separator)
+std::string Joined(const std::vector<int>& frequencies, const char* separator)
 {
     std::string text;
-    for (size_t i = 0; i < profile.frequencies.size(); ++i)
-        text += (i ? separator : "") + std::to_string(profile.frequencies[i]);
+    for (size_t i = 0; i < frequencies.size(); ++i)
+        text += (i ? separator : "") + std::to_string(frequencies[i]);
     return text;
+}
+
+// The tone of one pair's burst in tone-list notation: "400+450", "400*25".
+std::string ToneListBurst(const ToneProfile& profile, size_t pair)
+{
+    std::string text = Joined(profile.FrequenciesOf(pair), "+");
+    if (text.empty())
+        return "0";
+    if (profile.modulationHz > 0)
+        text += "*" + std::to_string(profile.modulationHz);
+    return text;
+}
+
+// The frequencies of one pair's burst in tone-stream markup.
+std::string TeletoneBurst(const ToneProfile& profile, size_t pair)
+{
+    const std::vector<int>& frequencies = profile.FrequenciesOf(pair);
+    if (profile.modulationHz > 0 && frequencies.size() == 1)
+        return Joined({frequencies[0] - profile.modulationHz, frequencies[0], frequencies[0] + profile.modulationHz},
+                      ",");
+    return Joined(frequencies, ",");
 }
 
 } // namespace
 
 std::string ToneListText(const ToneProfile& profile)
 {
-    std::string text = FrequencyText(profile, "+");
-    if (text.empty())
-        text = "0";
-    const std::string tone = text;
-    for (size_t i = 0; i < profile.cadence.size(); ++i) {
-        text += (i ? "," + tone : std::string()) + "/" + std::to_string(profile.cadence[i].onMs) + ",0/" +
+    if (profile.cadence.empty())
+        return ToneListBurst(profile, 0);
+    std::string text;
+    for (size_t i = 0; i < profile.cadence.size(); ++i)
+        text += (i ? "," : "") + ToneListBurst(profile, i) + "/" + std::to_string(profile.cadence[i].onMs) + ",0/" +
                 std::to_string(profile.cadence[i].offMs);
-    }
     return text;
 }
 
@@ -145,13 +164,12 @@ std::string BusyPatternText(const ToneProfile& profile)
 
 std::string TeletoneText(const ToneProfile& profile)
 {
-    const std::string frequencies = FrequencyText(profile, ",");
     if (profile.cadence.empty())
-        return "%(" + std::to_string(kContinuousStepMs) + ",0," + frequencies + ")";
+        return "%(" + std::to_string(kContinuousStepMs) + ",0," + TeletoneBurst(profile, 0) + ")";
     std::string text;
-    for (const vexlin::CadencePair& pair : profile.cadence)
-        text += (text.empty() ? "%(" : ";%(") + std::to_string(pair.onMs) + "," + std::to_string(pair.offMs) + "," +
-                frequencies + ")";
+    for (size_t i = 0; i < profile.cadence.size(); ++i)
+        text += (i ? ";%(" : "%(") + std::to_string(profile.cadence[i].onMs) + "," +
+                std::to_string(profile.cadence[i].offMs) + "," + TeletoneBurst(profile, i) + ")";
     return text;
 }
 

@@ -69,9 +69,23 @@ int RequestedPeriod(int onMs, int offMs);
 struct ToneProfile {
     std::vector<int> frequencies;            // Hz
     std::vector<vexlin::CadencePair> cadence; // empty: a continuous tone
+    // The rate a single frequency is modulated in amplitude at, in Hz; 0: a
+    // tone of steady amplitude.
+    int modulationHz = 0;
+    // A cadence whose bursts differ in frequency: the frequencies of each
+    // pair's burst, one entry per pair; empty when every burst has
+    // `frequencies` (which then hold their mean).
+    std::vector<std::vector<int>> burstFrequencies;
+
+    // The frequencies of the burst of pair `pair`.
+    const std::vector<int>& FrequenciesOf(size_t pair) const
+    {
+        return pair < burstFrequencies.size() ? burstFrequencies[pair] : frequencies;
+    }
 };
 
-// "450/350,0/350", "480+620/500,0/500", "400/200,0/200,400/200,0/600"; a
+// "450/350,0/350", "480+620/500,0/500", "400/200,0/200,400/200,0/600",
+// "400*25/400,0/200,400*25/400,0/2000", "425/375,0/375,420/375,0/375"; a
 // continuous tone: "425".
 std::string ToneListText(const ToneProfile& profile);
 // "busy = " + ToneListText.
@@ -81,7 +95,9 @@ std::string BusyToneLine(const ToneProfile& profile);
 // time of the cadence in turn). A continuous tone has no pattern to detect.
 std::string BusyPatternText(const ToneProfile& profile);
 // Tone-stream markup, one "%(on,off,f1[,f2])" per pair joined by ";":
-// "%(350,350,450)"; a continuous tone: "%(1000,0,425)", repeated.
+// "%(350,350,450)"; a continuous tone: "%(1000,0,425)", repeated. The
+// markup has no modulation: a modulated tone is its carrier and the two
+// side frequencies, "%(1000,0,375,400,425)".
 std::string TeletoneText(const ToneProfile& profile);
 
 enum class ToneFormat { ToneList, BusyPattern, Teletone };

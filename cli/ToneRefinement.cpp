@@ -48,16 +48,32 @@ std::vector<SampleRange> ToneRefinement::FindToneStretches(std::span<const int16
         return stretches;
     const double threshold = std::max(reference / FromDb(kOnWithinDb), quietest);
 
+    // A dip of the envelope too short for any cadence's pause belongs to
+    // the tone: a tone modulated in amplitude, or two components a few
+    // hertz apart that beat, falls below the threshold many times a second.
+    std::vector<bool> on(frames);
+    for (size_t f = 0; f < frames; ++f)
+        on[f] = energy[f] >= threshold;
+    const size_t bridged = static_cast<size_t>(kBridgedDipMs / kFrameMs);
+    for (size_t f = 0, lastOn = SIZE_MAX; f < frames; ++f) {
+        if (!on[f])
+            continue;
+        if (lastOn != SIZE_MAX && f - lastOn > 1 && f - lastOn - 1 <= bridged)
+            std::fill(on.begin() + static_cast<std::ptrdiff_t>(lastOn) + 1, on.begin() + static_cast<std::ptrdiff_t>(f),
+                      true);
+        lastOn = f;
+    }
+
     const size_t shortest = static_cast<size_t>(kShortestStretchMs / kFrameMs);
     const size_t longest = static_cast<size_t>(sampleRate) * kLongestStretchMs / 1000;
     size_t f = 0;
     while (f < frames) {
-        if (energy[f] < threshold) {
+        if (!on[f]) {
             ++f;
             continue;
         }
         size_t last = f;
-        while (last + 1 < frames && energy[last + 1] >= threshold)
+        while (last + 1 < frames && on[last + 1])
             ++last;
         const size_t runFrames = last - f + 1;
         if (runFrames >= shortest) {
@@ -76,10 +92,16 @@ std::vector<SampleRange> ToneRefinement::FindToneStretches(std::span<const int16
     return stretches;
 }
 
-ToneRefinement::ToneRefinement(std::span<const int16_t> mono, int sampleRate) : m_sampleRate(sampleRate)
+ToneRefinement::ToneRefinement(std::span<const int16_t> mono, int sampleRate)
+    : ToneRefinement(mono, sampleRate, FindToneStretches(mono, sampleRate))
+{
+}
+
+ToneRefinement::ToneRefinement(std::span<const int16_t> mono, int sampleRate, const std::vector<SampleRange>& stretches)
+    : m_sampleRate(sampleRate)
 {
     size_t budget = static_cast<size_t>(sampleRate) * kSearchedToneMs / 1000;
-    for (const SampleRange& range : FindToneStretches(mono, sampleRate)) {
+    for (const SampleRange& range : stretches) {
         if (budget == 0)
             break;
         const size_t length = std::min(range.Length(), budget);
@@ -96,6 +118,19 @@ ToneRefinement::ToneRefinement(std::span<const int16_t> mono, int sampleRate) : 
         }
         m_stretches.push_back(std::move(stretch));
     }
+}
+
+std::vector<double> ToneRefinement::BurstFrequencies(std::span<const int16_t> mono, int sampleRate, double seed)
+{
+    const std::vector<SampleRange> stretches = FindToneStretches(mono, sampleRate);
+    std::vector<double> frequencies;
+    for (size_t i = 0; i < stretches.size(); ++i) {
+        if ((i > 0 && stretches[i - 1].end == stretches[i].begin) ||
+            (i + 1 < stretches.size() && stretches[i].end == stretches[i + 1].begin))
+            return {};
+        frequencies.push_back(ToneRefinement(mono, sampleRate, {stretches[i]}).FindPeak(seed, kSeedSpanHz));
+    }
+    return frequencies;
 }
 
 double ToneRefinement::PowerAt(double frequency) const
@@ -163,6 +198,39 @@ std::vector<double> ToneRefinement::PaddedSpectrum() const
     return power;
 }
 
+bool ToneRefinement::IsPeak(double frequency) const
+{
+    const double power = PowerAt(frequency);
+    return power > PowerAt(frequency - kPeakSlopeHz) && power > PowerAt(frequency + kPeakSlopeHz);
+}
+
+double ToneRefinement::FindModulation(double carrier, double carrierPower) const
+{
+    // The pair of side frequencies at the same distance either side that is
+    // strongest, on a 0.5 Hz grid of distances, then each side's own peak.
+    double best = 0.0, bestPower = 0.0;
+    for (double distance = kLowestModulationHz; distance <= kHighestModulationHz + 1e-9; distance += 0.5) {
+        const double power = std::min(PowerAt(carrier - distance), PowerAt(carrier + distance));
+        if (power > bestPower) {
+            bestPower = power;
+            best = distance;
+        }
+    }
+    if (best == 0.0 || bestPower < carrierPower / FromDb(kWeakestSideDb))
+        return 0.0;
+    const double lower = FindPeak(carrier - best, 1.5);
+    const double upper = FindPeak(carrier + best, 1.5);
+    const double lowerPower = PowerAt(lower), upperPower = PowerAt(upper);
+    // Both weaker than the carrier, alike, equally far from it, and peaks
+    // of their own rather than the slope of the carrier's main lobe.
+    if (std::max(lowerPower, upperPower) > carrierPower ||
+        std::min(lowerPower, upperPower) < carrierPower / FromDb(kWeakestSideDb) ||
+        std::max(lowerPower, upperPower) > std::min(lowerPower, upperPower) * FromDb(kSidesAlikeDb) ||
+        std::abs((upper - carrier) - (carrier - lower)) > kSidesEvenHz || !IsPeak(lower) || !IsPeak(upper))
+        return 0.0;
+    return (upper - lower) / 2.0;
+}
+
 ToneComponents ToneRefinement::Refine(const std::vector<double>& candidates, double binHz) const
 {
     ToneComponents tone;
@@ -197,6 +265,9 @@ ToneComponents ToneRefinement::Refine(const std::vector<double>& candidates, dou
     const double firstPower = PowerAt(first);
 
     tone.frequencies.push_back(first);
+    tone.modulationHz = FindModulation(first, firstPower);
+    if (tone.modulationHz > 0.0)
+        return tone;
     double second = strongestPeak([&](double f) { return std::abs(f - first) >= kComponentsApartHz; });
     if (second > 0.0) {
         second = FindPeak(second, 1.0);

@@ -6,7 +6,8 @@
 // component of a dual tone. Here the audio itself is searched again, where
 // the tone sounds:
 //   1. the stretches where the tone sounds are found from the energy of
-//      10 ms frames (within 10 dB of the loudest ones);
+//      10 ms frames (within 10 dB of the loudest ones), dips of the
+//      envelope shorter than any pause bridged;
 //   2. each stretch (cut to at most a second) is Hann-windowed, and the
 //      power of its discrete-time Fourier transform is summed over the
 //      stretches at any frequency asked for (a Goertzel filter per frequency);
@@ -14,8 +15,15 @@
 //      transform, 0.73 Hz apart) within the bin of
 //      the analysis's best candidate, searched again on finer grids and
 //      interpolated, is the first component;
-//   4. the strongest other peak between 100 and 900 Hz, at least 25 Hz from
-//      the first, is the second component when it is at most 10 dB weaker.
+//   4. a tone modulated in amplitude shows its carrier there, with a side
+//      frequency at the modulation's distance either side: two peaks of
+//      like strength, weaker than the carrier and at most 20 dB under it
+//      (a depth of 20 % or more). Such a tone is the carrier and the
+//      modulation, and has no second component;
+//   5. otherwise the strongest other peak between 100 and 900 Hz, at least
+//      20 Hz from the first, is the second component when it is at most
+//      10 dB weaker (two components 25 Hz apart beat at 25 Hz, which the
+//      stretches of step 1 bridge).
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +45,9 @@ struct ToneComponents {
     // Strength of the weaker component below the stronger one, in dB (0 for
     // a single tone).
     double twistDb = 0.0;
+    // The rate the single component is modulated in amplitude at, in Hz; 0
+    // for a tone of steady amplitude.
+    double modulationHz = 0.0;
 };
 
 class ToneRefinement {
@@ -45,13 +56,23 @@ public:
     static constexpr double kOnWithinDb = 10.0;       // of the loud reference
     static constexpr double kQuietestToneDbfs = -55.0; // peak level of a sine
     static constexpr int kShortestStretchMs = 60;
+    // Dips of the envelope up to this long are bridged; the shortest pause
+    // of a cadence in use is about three times as long.
+    static constexpr int kBridgedDipMs = 50;
     static constexpr int kLongestStretchMs = 1000;
     static constexpr int kSearchedToneMs = 4000;      // at most this much tone is searched
     static constexpr double kSeedSpanHz = 8.0;         // at least this far around a candidate
     static constexpr double kGridMarginHz = 10.0;
     static constexpr double kLowestHz = 100.0;
     static constexpr double kHighestHz = 900.0;
-    static constexpr double kComponentsApartHz = 25.0;
+    static constexpr double kComponentsApartHz = 20.0;
+    // Modulation rates looked for, and how the side frequencies must look.
+    static constexpr double kLowestModulationHz = 10.0;
+    static constexpr double kHighestModulationHz = 60.0;
+    static constexpr double kWeakestSideDb = 20.0; // under the carrier
+    static constexpr double kSidesAlikeDb = 6.0;
+    static constexpr double kSidesEvenHz = 1.5;
+    static constexpr double kPeakSlopeHz = 1.0;
     static constexpr double kMaximumTwistDb = 10.0;
     static constexpr unsigned kPaddedPoints = 65536; // longer than the longest stretch
 
@@ -61,6 +82,13 @@ public:
 
     // Prepares the stretches of `mono` for the search.
     ToneRefinement(std::span<const int16_t> mono, int sampleRate);
+    // Prepares the given stretches of `mono` instead.
+    ToneRefinement(std::span<const int16_t> mono, int sampleRate, const std::vector<SampleRange>& stretches);
+
+    // The frequency of each burst of a tone with one component near `seed`,
+    // in the order heard, each burst searched on its own; empty when a
+    // burst is longer than a stretch (a continuous tone, long bursts).
+    static std::vector<double> BurstFrequencies(std::span<const int16_t> mono, int sampleRate, double seed);
 
     bool HasTone() const { return !m_stretches.empty(); }
     // Windowed power at a frequency, summed over the stretches.
@@ -77,6 +105,10 @@ private:
     // Power of the zero-padded transform of each stretch, summed: bins of
     // sampleRate / kPaddedPoints hertz.
     std::vector<double> PaddedSpectrum() const;
+    // The modulation rate of a carrier (step 4), or 0.
+    double FindModulation(double carrier, double carrierPower) const;
+    // PowerAt falls off either side of the frequency.
+    bool IsPeak(double frequency) const;
 
     struct Stretch {
         std::vector<double> windowed;

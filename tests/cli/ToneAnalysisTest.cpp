@@ -39,6 +39,14 @@ ToneComponents Refined(const ToneSpec& signal, std::vector<double> seeds, double
     return ToneRefinement(tone, 48000).Refine(seeds, binHz);
 }
 
+ToneProfile Tone(std::vector<int> frequencies, std::vector<vexlin::CadencePair> cadence)
+{
+    ToneProfile profile;
+    profile.frequencies = std::move(frequencies);
+    profile.cadence = std::move(cadence);
+    return profile;
+}
+
 } // namespace
 
 using ToneRefinementTest = QuietTrace;
@@ -187,9 +195,9 @@ TEST(ToneProfile, DetectionOverARecordingJudgesAsTheStatusLineDoes)
 // tone and a continuous one.
 TEST(ToneProfile, NotationsForTheConfigurationsThatTakeThem)
 {
-    const ToneProfile us{{480, 620}, {{500, 500}}};
-    const ToneProfile twoPairs{{425}, {{200, 200}, {200, 600}}};
-    const ToneProfile steady{{425}, {}};
+    const ToneProfile us = Tone({480, 620}, {{500, 500}});
+    const ToneProfile twoPairs = Tone({425}, {{200, 200}, {200, 600}});
+    const ToneProfile steady = Tone({425}, {});
     EXPECT_EQ(ToneInFormat(us, ToneFormat::ToneList), "busy = 480+620/500,0/500\n");
     EXPECT_EQ(ToneInFormat(us, ToneFormat::BusyPattern), "busydetect=yes\nbusycount=4\nbusypattern=500,500\n");
     EXPECT_EQ(ToneInFormat(us, ToneFormat::Teletone), "%(500,500,480,620)\n");
@@ -197,6 +205,17 @@ TEST(ToneProfile, NotationsForTheConfigurationsThatTakeThem)
     EXPECT_EQ(ToneInFormat(twoPairs, ToneFormat::BusyPattern),
               "busydetect=yes\nbusycount=4\nbusypattern=200,200,200,600\n");
     EXPECT_EQ(ToneInFormat(twoPairs, ToneFormat::Teletone), "%(200,200,425);%(200,600,425)\n");
+    // A tone modulated in amplitude is written as the line's exchange would
+    // be set up to send it; the markup without modulation gets the carrier
+    // and its side frequencies. Bursts that take turns keep their own.
+    ToneProfile modulated = Tone({400}, {{400, 200}, {400, 2000}});
+    modulated.modulationHz = 25;
+    EXPECT_EQ(ToneListText(modulated), "400*25/400,0/200,400*25/400,0/2000");
+    EXPECT_EQ(TeletoneText(modulated), "%(400,200,375,400,425);%(400,2000,375,400,425)");
+    ToneProfile turns = Tone({423}, {{375, 375}, {375, 375}});
+    turns.burstFrequencies = {{425}, {420}};
+    EXPECT_EQ(ToneListText(turns), "425/375,0/375,420/375,0/375");
+    EXPECT_EQ(TeletoneText(turns), "%(375,375,425);%(375,375,420)");
     EXPECT_EQ(BusyToneLine(steady), "busy = 425");
     EXPECT_EQ(TeletoneText(steady), "%(1000,0,425)");
     EXPECT_EQ(BusyPatternText(steady).rfind("busydetect=no\n", 0), 0u);

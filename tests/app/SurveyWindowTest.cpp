@@ -84,16 +84,16 @@ TEST_F(SurveyWindowTest, ShowsEachToneAsItIsLearntAndTheToneSetToCopyThenGivesTh
     ASSERT_TRUE(WaitFor([&] { return window->ToneTable()->rowCount() >= 1 || !window->Running(); }, 90000));
     ASSERT_TRUE(window->Running()) << window->ProgressLine()->text().toStdString();
     EXPECT_EQ(window->ToneTable()->rowCount(), 1);
-    EXPECT_EQ(window->ToneSetBox()->toPlainText(), QStringLiteral("dial = 450\n"));
+    EXPECT_EQ(window->ToneSetBox()->toPlainText().toStdString(), "dial = 450\n");
 
     ASSERT_TRUE(WaitFor([&] { return !window->Running(); }, 180000));
-    EXPECT_EQ(window->ProgressLine()->text(), QStringLiteral("Done"));
+    EXPECT_EQ(window->ProgressLine()->text().toStdString(), "Done");
     EXPECT_EQ(Rows(*window), (std::vector<std::string>{"Dial tone | 450 Hz | continuous | yes",
                                                        "Busy tone (200) | 450 Hz | 350 ms on, 350 ms off | yes"}));
-    EXPECT_EQ(window->ToneSetBox()->toPlainText(), QStringLiteral("dial = 450\nbusy = 450/350,0/350\n"));
+    EXPECT_EQ(window->ToneSetBox()->toPlainText().toStdString(), "dial = 450\nbusy = 450/350,0/350\n");
     EXPECT_TRUE(window->ToneSetBox()->isReadOnly());
     Click(window->CopyButton());
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("dial = 450\nbusy = 450/350,0/350\n"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "dial = 450\nbusy = 450/350,0/350\n");
     EXPECT_FALSE(adapter->IsOffHook());
     ExpectOnHookAfterTheLastSeizure(trace);
 
@@ -118,7 +118,7 @@ TEST_F(SurveyWindowTest, StopAndClosingTheDialogMidSurveyReleaseTheLine)
     ASSERT_TRUE(adapter->IsOffHook());
     Click(window->StopButton());
     ASSERT_TRUE(WaitFor([&] { return !window->Running(); }, 15000));
-    EXPECT_EQ(window->ProgressLine()->text(), QStringLiteral("Stopped: the line was released"));
+    EXPECT_EQ(window->ProgressLine()->text().toStdString(), "Stopped: the line was released");
     EXPECT_FALSE(adapter->IsOffHook());
     ExpectOnHookAfterTheLastSeizure(trace);
     EXPECT_TRUE(dialog->Control(IDC_START)->isEnabled());

@@ -137,6 +137,7 @@ CSurveyWnd::CSurveyWnd(CDeviceOper& device, CMultiLanguage& language, const parv
     m_progress = new QLabel(this);
     m_progress->setTextFormat(Qt::PlainText);
     m_errors = new QLabel(this);
+    m_errors->setObjectName(QStringLiteral("errors"));
     m_errors->setTextFormat(Qt::PlainText);
     m_errors->setWordWrap(true);
     m_errors->setStyleSheet(QStringLiteral("color: #a00000"));

@@ -42,6 +42,13 @@ protected:
         return dialog->SurveyWindow();
     }
 
+    // The errors the window shows, one a line.
+    static std::string Errors(const CSurveyWnd& window)
+    {
+        const auto labels = window.findChildren<QLabel*>(QStringLiteral("errors"));
+        return labels.size() == 1 && labels[0]->isVisible() ? labels[0]->text().toStdString() : std::string();
+    }
+
     // Every row of the tone table, its cells joined by " | ".
     static std::vector<std::string> Rows(const CSurveyWnd& window)
     {
@@ -132,6 +139,31 @@ TEST_F(SurveyWindowTest, StopAndClosingTheDialogMidSurveyReleaseTheLine)
     dialog.reset();
     EXPECT_FALSE(adapter->IsOffHook());
     ExpectOnHookAfterTheLastSeizure(trace);
+}
+
+// A line whose exchange gives no dial tone: the window says why nothing was
+// learnt, dials nothing and leaves the line on-hook, ready for another try.
+TEST_F(SurveyWindowTest, SaysWhyNothingWasLearntOnALineWithoutDialTone)
+{
+    dialog.reset();
+    adapter = UseVirtualAdapter(WriteScenario("[call]\nnoise = -70\n"));
+    dialog = StartDialog();
+    TraceLines trace;
+    CSurveyWnd* window = OpenFromMenu();
+    ASSERT_NE(window, nullptr);
+    window->OwnNumberEdit()->setText(QStringLiteral("200"));
+    Click(window->StartButton());
+    ASSERT_TRUE(WaitFor([&] { return !window->Running(); }, 90000));
+    EXPECT_NE(Errors(*window).find("no dial tone was heard on the line"), std::string::npos) << Errors(*window);
+    EXPECT_NE(Errors(*window).find("the line was released"), std::string::npos) << Errors(*window);
+    EXPECT_EQ(Rows(*window),
+              (std::vector<std::string>{"Dial tone | Not learnt | no tone was heard on the line | no"}));
+    EXPECT_EQ(window->ToneSetBox()->toPlainText().toStdString(), "");
+    EXPECT_EQ(trace.Count("Dialling 200"), 0) << "nothing is dialled without a dial tone";
+    EXPECT_FALSE(adapter->IsOffHook());
+    ExpectOnHookAfterTheLastSeizure(trace);
+    EXPECT_TRUE(window->StartButton()->isEnabled());
+    EXPECT_TRUE(dialog->Control(IDC_START)->isEnabled());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/DeviceStartUp.h"
 #include "app/MessageBox.h"
+#include "app/SurveyWnd.h"
 #include "audio/AudioGlobals.h"
 #include "audio/AudioManagerWnd.h"
 #include "audio/SpectrumWnd.h"
@@ -448,6 +449,8 @@ void CTestDlg::OnCbnSelchangeLanguage()
     LoadToolTip();
     SaveFrequencyLabel();
     LocaliseSpectrumWindow();
+    if (m_pSurveyWnd != nullptr)
+        m_pSurveyWnd->Localise();
 }
 
 // ---- events ----------------------------------------------------------------------------
@@ -476,7 +479,33 @@ QMenu* CTestDlg::CreateContextMenu(QWidget* parent)
     auto* menu = new QMenu(parent);
     menu->addAction(QStringLiteral("About (&A)..."), this, [this] { OnAbout(); });
     menu->addAction(SpectrumMenuText(), this, [this] { OnShowSpectrum(); });
+    menu->addAction(SurveyMenuText(), this, [this] { OnSurveyLine(); });
     return menu;
+}
+
+QString CTestDlg::SurveyMenuText()
+{
+    const std::string text = m_language.GetMenuText(1);
+    return text.empty() ? QStringLiteral("Survey the line...") : FromUtf8(text);
+}
+
+void CTestDlg::OnSurveyLine()
+{
+    if (m_pSurveyWnd == nullptr) {
+        m_pSurveyWnd = new CSurveyWnd(*MainDeviceOper, m_language, *m_run, this);
+        m_pSurveyWnd->onRunningChanged = [this](bool running) { OnSurveyRunning(running); };
+    }
+    m_pSurveyWnd->Localise();
+    m_pSurveyWnd->setWindowIcon(m_hIcon);
+    m_pSurveyWnd->show();
+    m_pSurveyWnd->raise();
+}
+
+void CTestDlg::OnSurveyRunning(bool running)
+{
+    if (m_bDestroyed)
+        return;
+    Control(IDC_START)->setEnabled(!running && m_run->m_bIsWorking.load() == 0);
 }
 
 QString CTestDlg::SpectrumMenuText()
@@ -582,6 +611,9 @@ void CTestDlg::OnBnClickedGetPeriod()
 
 void CTestDlg::OnBnClickedStart()
 {
+    // The survey holds the device; its run and this one never overlap.
+    if (m_pSurveyWnd != nullptr && m_pSurveyWnd->Running())
+        return;
     m_run->Start();
 }
 
@@ -711,6 +743,10 @@ void CTestDlg::OnDestroy()
     if (m_bDestroyed)
         return;
     m_bDestroyed = true;
+    // A survey still going ends first, through its own teardown (the line
+    // on-hook), and gives the device back.
+    delete m_pSurveyWnd;
+    m_pSurveyWnd = nullptr;
     // A run still going ends here: its worker stops detection and releases
     // the line before the device object stops.
     m_run->CloseDevice();

@@ -20,6 +20,7 @@
 
 class CAudioManagerWnd;
 class CSpectrumWnd;
+class CSurveyWnd;
 class QMenu;
 class CDeviceOper;
 class QCheckBox;
@@ -111,11 +112,17 @@ public:
     void OnAbout();
     // "Show spectrum": the audio manager's views in a window of their own.
     void OnShowSpectrum();
-    // The context menu (About, Show spectrum), owned by the caller.
+    // "Survey the line": the outbound survey in a window of its own, on
+    // this dialog's device while its own run is idle.
+    void OnSurveyLine();
+    // The context menu (About, Show spectrum, Survey the line), owned by the
+    // caller.
     QMenu* CreateContextMenu(QWidget* parent);
     // The spectrum window once it has been opened; null before.
     CSpectrumWnd* SpectrumWindow() const { return m_pSpectrumWnd; }
     CAudioManagerWnd* AudioManager() const { return m_pAudioManager; }
+    // The survey window once it has been opened; null before.
+    CSurveyWnd* SurveyWindow() const { return m_pSurveyWnd; }
     // WM_USER+100: wParam is a frequency in Hz.
     void OnShowFrequency(uint32_t frequency);
     // Teardown (also run by the destructor, once).
@@ -149,6 +156,9 @@ private:
     // The spectrum window's title and menu text from the current pack.
     QString SpectrumMenuText();
     void LocaliseSpectrumWindow();
+    QString SurveyMenuText();
+    // Start is offered while no survey holds the device.
+    void OnSurveyRunning(bool running);
 
     // RunPanel
     void SetRunButtons(bool startEnabled, bool stopEnabled) override;
@@ -168,6 +178,7 @@ private:
 
     CAudioManagerWnd* m_pAudioManager = nullptr;
     CSpectrumWnd* m_pSpectrumWnd = nullptr;
+    CSurveyWnd* m_pSurveyWnd = nullptr;
     QIcon m_hIcon;
     QTabWidget* m_tab = nullptr;
     QListWidget* m_freqList = nullptr;

@@ -13,6 +13,8 @@ namespace parvane::cli {
 
 Console::Console(FILE* out, FILE* err, bool progressWanted) : m_out(out), m_err(err), m_progress(progressWanted) {}
 
+Console::Console(Sink sink) : m_out(stdout), m_err(stderr), m_progress(true), m_sink(std::move(sink)) {}
+
 #ifdef _WIN32
 
 namespace {
@@ -84,6 +86,10 @@ Console Console::ForProcess(bool verbose)
 
 void Console::Error(const std::string& message)
 {
+    if (m_sink) {
+        m_sink(true, message);
+        return;
+    }
     EndProgress();
     std::fprintf(m_err, "parvane-cli: %s\n", message.c_str());
     std::fflush(m_err);
@@ -93,6 +99,10 @@ void Console::Progress(const std::string& message)
 {
     if (!m_progress)
         return;
+    if (m_sink) {
+        m_sink(false, message);
+        return;
+    }
     std::fprintf(m_err, "\r%s\033[K", message.c_str());
     std::fflush(m_err);
     m_progressOpen = true;

@@ -6,6 +6,7 @@
 // apart for the program's own messages.
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace parvane::cli {
@@ -14,6 +15,11 @@ class Console {
 public:
     // out and err as given (tests pass files of their own).
     Console(FILE* out, FILE* err, bool progressWanted);
+    // A front with a window of its own: each error and progress line is
+    // handed to `sink` (on the thread that writes it) instead of stderr;
+    // results, which such a front does not print, would go to stdout.
+    using Sink = std::function<void(bool error, const std::string& text)>;
+    explicit Console(Sink sink);
 
     // Keeps the process's stderr for the program's messages and, unless
     // verbose, sends everything else written to descriptor 2 (the trace
@@ -33,6 +39,7 @@ private:
     FILE* m_err;
     bool m_progress;
     bool m_progressOpen = false;
+    Sink m_sink;
 };
 
 } // namespace parvane::cli

@@ -34,7 +34,22 @@ std::string Seconds(uint32_t milliseconds)
 } // namespace
 
 LineSession::LineSession(Console& console)
-    : m_console(console), m_run(m_device, m_language, m_panel, m_loop, m_capture)
+    : m_console(console), m_ownDevice(std::make_unique<CDeviceOper>()),
+      m_ownLanguage(std::make_unique<CMultiLanguage>()), m_device(*m_ownDevice), m_language(*m_ownLanguage),
+      m_run(m_device, m_language, m_panel, m_loop, m_capture)
+{
+    Connect();
+}
+
+LineSession::LineSession(Console& console, CDeviceOper& device, CMultiLanguage& language)
+    : m_console(console), m_device(device), m_language(language),
+      m_run(m_device, m_language, m_panel, m_loop, m_capture), m_borrowed(true)
+{
+    Connect();
+    m_previousRequester = m_device.SetAnswerRequester(&m_run);
+}
+
+void LineSession::Connect()
 {
     m_loop.SetTimerHandler([this](int id) { m_run.OnTimer(id); });
     m_capture.SetOutput(&m_run);
@@ -51,10 +66,19 @@ LineSession::LineSession(Console& console)
 
 LineSession::~LineSession()
 {
-    if (m_opened)
-        m_run.CloseDevice();
-    else
+    if (m_borrowed) {
         m_run.Shutdown();
+        m_capture.StopCapture();
+        if (m_device.m_bLineAnswered != 0) {
+            m_device.Binding().DaaSetOnhook();
+            m_device.m_bLineAnswered = 0;
+        }
+        m_device.SetAnswerRequester(m_previousRequester);
+    } else if (m_opened) {
+        m_run.CloseDevice();
+    } else {
+        m_run.Shutdown();
+    }
     // Runs end with Stop, which stops capture; should one not have, the
     // analysis must not go on writing into the members going away.
     m_capture.StopCapture();

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,8 +33,16 @@ class Console;
 class LineSession {
 public:
     explicit LineSession(Console& console);
-    // Ends a run still going, stops the device thread, switches the LED off
-    // and resets the adapter, as the dialog does when it closes.
+    // A session on a device that is already up and owned by another front
+    // (the main dialog, whose own run is idle meanwhile), with that front's
+    // language packs: no Open. Rings and the adapter's presence are reported
+    // to this session's run control until it goes, then to the requester the
+    // device had before.
+    LineSession(Console& console, CDeviceOper& device, CMultiLanguage& language);
+    // Ends a run still going. A session of its own then stops the device
+    // thread, switches the LED off and resets the adapter, as the dialog
+    // does when it closes; a borrowing one puts the line on-hook if it is
+    // still off-hook and gives the device back.
     ~LineSession();
     LineSession(const LineSession&) = delete;
     LineSession& operator=(const LineSession&) = delete;
@@ -106,6 +115,9 @@ public:
     uint32_t AnsweredAt() const { return m_answeredAt; }
 
 private:
+    // The loop's timers, the capture and the audio messages wired to this
+    // session.
+    void Connect();
     void OnBlock(const int16_t* samples, int32_t bytes);
     // Ends a run that was not answered: NoCall, or Failed with its reason.
     RunOutcome EndUnanswered();
@@ -119,14 +131,19 @@ private:
     std::string Failure() const;
 
     Console& m_console;
-    CDeviceOper m_device;
-    CMultiLanguage m_language;
+    // Null when borrowed.
+    std::unique_ptr<CDeviceOper> m_ownDevice;
+    std::unique_ptr<CMultiLanguage> m_ownLanguage;
+    CDeviceOper& m_device;
+    CMultiLanguage& m_language;
     MemoryRunPanel m_panel;
     EventLoop m_loop;
     HeadlessCapture m_capture;
     RunControl m_run;
     std::string m_modelName;
     bool m_opened = false;
+    bool m_borrowed = false;
+    AnswerRequester* m_previousRequester = nullptr;
 
     std::atomic<uint64_t> m_statusWrites{0};
     uint32_t m_answeredAt = 0;

@@ -132,8 +132,10 @@ public:
     void SetPortIndex(int portIndex);
     // The dialog that answers rings; nullptr: rings are reported but nobody
     // is asked. May be set or cleared while the thread runs; a requester
-    // going away first clears it or stops the thread (Stop).
-    void SetAnswerRequester(AnswerRequester* requester) { m_pAnswerRequester = requester; }
+    // going away first clears it or stops the thread (Stop). Returns the
+    // requester set before, for one that borrows the device for a while
+    // and gives it back.
+    AnswerRequester* SetAnswerRequester(AnswerRequester* requester) { return m_pAnswerRequester.exchange(requester); }
 
     CDeviceATABase& Binding() { return *m_pDeviceATA; }
 

@@ -162,6 +162,11 @@ std::string CMultiLanguage::GetSpectrumText(int n)
     return LookUp("SPECTRUM_" + std::to_string(n), kWindowText);
 }
 
+std::string CMultiLanguage::GetSurveyText(int n)
+{
+    return LookUp("SURVEY_" + std::to_string(n), kWindowText);
+}
+
 std::string CMultiLanguage::GetHelpFileName()
 {
     return LookUp("FileName", "Help");

@@ -17,6 +17,7 @@ class QWidget;
 //   MESSAGE_<n>                   message texts (printf-style formats, see MessageFormat.h)
 //   TOOLTIP_<n>                   tooltip texts
 //   MENU_<n>, SPECTRUM_<n>        context-menu items, texts of the spectrum window
+//   SURVEY_<n>                    texts of the survey window
 //   [Help] FileName               help document, relative to the "Help" directory
 // A missing key and an empty value are the same: empty text.
 //
@@ -72,10 +73,12 @@ public:
     std::string GetMessageText(int n);
     std::string GetTooltipText(int n);
     // "MENU_%d": the texts of the main dialog's context menu beyond About
-    // (0: Show spectrum).
+    // (0: Show spectrum, 1: Survey the line).
     std::string GetMenuText(int n);
     // "SPECTRUM_%d": the texts of the spectrum window (0: its caption).
     std::string GetSpectrumText(int n);
+    // "SURVEY_%d": the texts of the survey window (0: its caption).
+    std::string GetSurveyText(int n);
     std::string GetHelpFileName();
     std::string GetCaptionText(int dialogId);
     std::string GetControlText(int dialogId, int controlId);

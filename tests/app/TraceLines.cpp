@@ -30,4 +30,13 @@ std::vector<std::string> TraceLines::Containing(const std::string& text)
     return found;
 }
 
+int TraceLines::LastIndexOf(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (size_t i = m_lines.size(); i-- > 0;)
+        if (m_lines[i] == text)
+            return static_cast<int>(i);
+    return -1;
+}
+
 } // namespace parvane::test

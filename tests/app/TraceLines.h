@@ -18,6 +18,8 @@ public:
     // Lines containing the text.
     int Count(const std::string& text);
     std::vector<std::string> Containing(const std::string& text);
+    // The position of the last line that is exactly the text; -1 when none.
+    int LastIndexOf(const std::string& text);
 
 private:
     std::mutex m_mutex;

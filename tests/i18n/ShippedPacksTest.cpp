@@ -25,7 +25,7 @@ constexpr int kMessageArguments[] = {0, 0, 0, 0, 2, 1, 1};
 
 std::set<std::string> RequiredWindowTextKeys()
 {
-    std::set<std::string> keys{"IDS_102_0000", "TOOLTIP_0", "TOOLTIP_1", "MENU_0"};
+    std::set<std::string> keys{"IDS_102_0000", "TOOLTIP_0", "TOOLTIP_1", "MENU_0", "MENU_1"};
     for (const int id : kTextControls)
         keys.insert("IDS_102_" + std::to_string(id));
     for (int n = 0; n < 7; ++n)
@@ -33,6 +33,9 @@ std::set<std::string> RequiredWindowTextKeys()
     // The spectrum window: its caption and eight texts.
     for (int n = 0; n < 9; ++n)
         keys.insert("SPECTRUM_" + std::to_string(n));
+    // The survey window: its caption and seventeen texts.
+    for (int n = 0; n < 18; ++n)
+        keys.insert("SURVEY_" + std::to_string(n));
     return keys;
 }
 

@@ -53,6 +53,21 @@ void SplitAlternatingBursts(const std::vector<int16_t>& mono, ToneProfile& profi
     profile.burstFrequencies = {{static_cast<int>(std::lround(first))}, {static_cast<int>(std::lround(second))}};
 }
 
+// Whether the blocks whose strongest frequency is one of the tone's (within
+// a bin) are at least half of those analysed.
+bool HeldInMostBlocks(const AnalysisReport& report, size_t samples, int blockBytes)
+{
+    const size_t blockFrames = static_cast<size_t>(blockBytes) / 4;
+    const double binHz = 48000.0 / static_cast<double>(blockFrames);
+    long held = 0;
+    for (const Candidate& candidate : report.candidates) {
+        if (std::any_of(report.tone.frequencies.begin(), report.tone.frequencies.end(),
+                        [&](double f) { return std::abs(candidate.frequencyHz - f) <= binHz; }))
+            held += candidate.count;
+    }
+    return static_cast<size_t>(held) * 2 >= samples / blockFrames;
+}
+
 } // namespace
 
 std::string FrequenciesText(int frequency1, int frequency2)
@@ -182,7 +197,11 @@ bool LineLearning::Analyse(uint32_t now)
     MemoryAnalysisOutput output;
     AnalyseRecording(stereo, m_blockBytes, output);
     m_report = BuildAnalysisReport(m_blockBytes, output.frequencies, output.changes, heard);
-    if (!m_report.FoundTone()) {
+    // Steady noise (a noisy line between the last digit and the answer) is
+    // as even in level as a continuous tone; the analysis tells them apart,
+    // a tone being the strongest frequency in most blocks.
+    const bool heldTone = onsets != 1 || toneMs < 3000 || HeldInMostBlocks(m_report, heard.size(), m_blockBytes);
+    if (!m_report.FoundTone() || !heldTone) {
         if (late)
             Fail(now, "no tone was heard on the line");
         return false;

@@ -1,8 +1,12 @@
-# parvane_add_test(NAME name SOURCES a.cpp ... LIBS lib ... [DEPENDS target ...] [LABELS l ...])
+# parvane_add_test(NAME name SOURCES a.cpp ... LIBS lib ... [DEPENDS target ...] [LABELS l ...]
+#                  [FIRST test ...])
 # Builds one GoogleTest binary into the program directory (so it finds FXO.so,
 # Vexlin.so, Lang/ and the virtual adapter beside it) and registers its tests.
+# FIRST names tests that take minutes: CTest starts them before the others
+# (a fresh build has no timings of its own yet), so that they do not run
+# alone at the end.
 function(parvane_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;DEPENDS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;DEPENDS;LABELS;FIRST" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
@@ -37,6 +41,13 @@ function(parvane_add_test)
     "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES\n"
     "    ENVIRONMENT [==[QT_QPA_PLATFORM=offscreen;PARVANE_VIRTUAL_ADAPTER=]==] ${T_LABEL_ARGS})\n"
     "endif()\n")
+  foreach(T_FIRST_TEST ${T_FIRST})
+    file(APPEND "${T_PROPERTIES_FILE}"
+      "list(FIND ${T_NAME}_TESTS [==[${T_FIRST_TEST}]==] T_FIRST_AT)\n"
+      "if(NOT T_FIRST_AT EQUAL -1)\n"
+      "  set_tests_properties([==[${T_FIRST_TEST}]==] PROPERTIES COST 1000)\n"
+      "endif()\n")
+  endforeach()
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${T_PROPERTIES_FILE}")
 endfunction()
 

@@ -34,19 +34,7 @@ QString Status(CTestDlg& dialog)
     return static_cast<QLineEdit*>(dialog.Control(IDC_STATUS))->text();
 }
 
-class DialogRunTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        EnsureApplication();
-        adapter = UseVirtualAdapter("cn");
-        dialog = StartDialog();
-    }
-    void TearDown() override { dialog.reset(); }
-
-    VirtualAdapterDevice* adapter = nullptr;
-    std::unique_ptr<CTestDlg> dialog;
-};
+using DialogRunTest = CnDialogTest;
 
 TEST_F(DialogRunTest, AnalyzeRunCountsTheBinNearest450HzMostThenStopShowsMessage0)
 {

@@ -7,6 +7,8 @@
 #include "app/TestDlg.h"
 #include "vadapter/VirtualAdapterDevice.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,6 +38,21 @@ VirtualAdapterDevice* UseVirtualAdapter(const std::string& presetOrPath);
 
 // A main dialog on the chosen virtual adapter, started up.
 std::unique_ptr<CTestDlg> StartDialog(DeviceClock clock = DeviceClock::System());
+
+// A fixture whose tests each start with a main dialog on the virtual cn line.
+class CnDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureApplication();
+        adapter = UseVirtualAdapter("cn");
+        dialog = StartDialog();
+    }
+    void TearDown() override { dialog.reset(); }
+
+    VirtualAdapterDevice* adapter = nullptr;
+    std::unique_ptr<CTestDlg> dialog;
+};
 
 struct ProgramResult {
     int exitCode = -1;

@@ -22,16 +22,8 @@
 namespace parvane::test {
 namespace {
 
-class SurveyWindowTest : public ::testing::Test {
+class SurveyWindowTest : public CnDialogTest {
 protected:
-    void SetUp() override
-    {
-        EnsureApplication();
-        adapter = UseVirtualAdapter("cn");
-        dialog = StartDialog();
-    }
-    void TearDown() override { dialog.reset(); }
-
     // The window, opened through the context menu's entry.
     CSurveyWnd* OpenFromMenu()
     {
@@ -69,9 +61,6 @@ protected:
         EXPECT_GE(trace.LastIndexOf("DaaSetOffhook"), 0);
         EXPECT_GT(trace.LastIndexOf("DaaSetOnhook"), trace.LastIndexOf("DaaSetOffhook"));
     }
-
-    VirtualAdapterDevice* adapter = nullptr;
-    std::unique_ptr<CTestDlg> dialog;
 };
 
 TEST_F(SurveyWindowTest, ShowsEachToneAsItIsLearntAndTheToneSetToCopyThenGivesTheLineBack)

@@ -376,8 +376,7 @@ void LineSurvey::CompareTones(Console& console)
         if (m_tones[0].learnt && tone.learnt && Alike(tone.profile, m_tones[0].profile)) {
             tone.learnt = false;
             tone.failure = "the dial tone went on after " + tone.number +
-                           " was dialled: the exchange did not take the digits (try other --dtmf-level-dbm, "
-                           "--dtmf-on-ms or --dtmf-off-ms)";
+                           " was dialled: the exchange did not take the digits" + m_settings.digitsNotTakenHint;
             console.Error(std::string(ToneKindTitle(tone.kind)) + ": " + tone.failure);
         }
     }

@@ -68,6 +68,9 @@ struct SurveySettings {
     int blockBytes = 32768;
     uint32_t waitMs = 120000; // for the line to be taken
     DtmfTiming dtmf;
+    // Added to the failure of digits the exchange did not take: where the
+    // front end lets the DTMF timing and level be changed (" (try other ...)").
+    std::string digitsNotTakenHint;
 };
 
 struct SurveySnapshot {

@@ -160,6 +160,7 @@ int RunSurveyCommand(const CliArguments& arguments, Console& console)
     settings.blockBytes = arguments.blockBytes;
     settings.waitMs = static_cast<uint32_t>(arguments.waitSeconds) * 1000u;
     settings.dtmf = {arguments.dtmfOnMs, arguments.dtmfOffMs, arguments.dtmfLevelDbm};
+    settings.digitsNotTakenHint = " (try other --dtmf-level-dbm, --dtmf-on-ms or --dtmf-off-ms)";
     LineSurvey survey(settings);
     InterruptGuard interrupts(survey);
     LineSession session(console);

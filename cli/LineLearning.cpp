@@ -197,15 +197,17 @@ bool LineLearning::Analyse(uint32_t now)
     MemoryAnalysisOutput output;
     AnalyseRecording(stereo, m_blockBytes, output);
     m_report = BuildAnalysisReport(m_blockBytes, output.frequencies, output.changes, heard);
-    // Steady noise (a noisy line between the last digit and the answer) is
-    // as even in level as a continuous tone; the analysis tells them apart,
-    // a tone being the strongest frequency in most blocks.
-    const bool heldTone = onsets != 1 || toneMs < 3000 || HeldInMostBlocks(m_report, heard.size(), m_blockBytes);
-    if (!m_report.FoundTone() || !heldTone) {
+    if (!m_report.FoundTone()) {
         if (late)
             Fail(now, "no tone was heard on the line");
         return false;
     }
+    // Steady noise (a noisy line between the last digit and the answer) is
+    // as even in level as a continuous tone; the analysis tells them apart,
+    // a tone being the strongest frequency in most blocks. Until the stage
+    // ends, a tone so weak that it is not goes on being listened to.
+    if (!late && onsets == 1 && !HeldInMostBlocks(m_report, heard.size(), m_blockBytes))
+        return false;
     m_profile.frequencies = m_report.Frequencies();
     m_profile.modulationHz = m_report.Profile().modulationHz;
     m_period.Start(RequestFor(Frequency1(), Frequency2(), {}), m_from);

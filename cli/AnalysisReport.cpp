@@ -50,6 +50,22 @@ ToneProfile AnalysisReport::Profile() const
     return profile;
 }
 
+double AnalysisReport::BinHz() const
+{
+    return vexlin::BusyToneDetector::kSampleRate / (blockBytes / 4.0);
+}
+
+bool AnalysisReport::ToneLeadsMostBlocks(size_t samples) const
+{
+    long held = 0;
+    for (const Candidate& candidate : candidates) {
+        if (std::any_of(tone.frequencies.begin(), tone.frequencies.end(),
+                        [&](double f) { return std::abs(candidate.frequencyHz - f) <= BinHz(); }))
+            held += candidate.count;
+    }
+    return static_cast<size_t>(held) * 2 >= samples / (static_cast<size_t>(blockBytes) / 4);
+}
+
 std::vector<Candidate> CandidatesOf(const AnalysisList& frequencies)
 {
     std::vector<Candidate> candidates;
@@ -96,8 +112,7 @@ AnalysisReport BuildAnalysisReport(int blockBytes, const AnalysisList& frequenci
     std::vector<double> seeds;
     for (const Candidate& candidate : report.candidates)
         seeds.push_back(candidate.frequencyHz);
-    const double binHz = vexlin::BusyToneDetector::kSampleRate / (blockBytes / 4.0);
-    report.tone = ToneRefinement(mono, vexlin::BusyToneDetector::kSampleRate).Refine(seeds, binHz);
+    report.tone = ToneRefinement(mono, vexlin::BusyToneDetector::kSampleRate).Refine(seeds, report.BinHz());
     const std::vector<int> whole = report.Frequencies();
     if (!whole.empty())
         report.cadence = MeasureCadence(mono, whole[0], whole.size() > 1 ? whole[1] : 0);
@@ -178,8 +193,7 @@ std::string ReportText(const AnalysisReport& report)
     std::string text;
     char line[256];
     std::snprintf(line, sizeof line, "Block size: %s (%d bytes), %.2f Hz per bin\n",
-                  AnalyzeBufferText(report.blockBytes).c_str(), report.blockBytes,
-                  vexlin::BusyToneDetector::kSampleRate / (report.blockBytes / 4.0));
+                  AnalyzeBufferText(report.blockBytes).c_str(), report.blockBytes, report.BinHz());
     text += line;
     if (report.candidates.empty()) {
         text += "Candidates: none between 100 and 900 Hz\n";

@@ -45,6 +45,11 @@ struct AnalysisReport {
     // The refined frequencies, rounded to whole hertz.
     std::vector<int> Frequencies() const;
     ToneProfile Profile() const;
+    // The width of one bin of the analysis's blocks.
+    double BinHz() const;
+    // Whether the blocks whose strongest frequency is one of the tone's
+    // (within a bin) are at least half of those in `samples` of mono audio.
+    bool ToneLeadsMostBlocks(size_t samples) const;
 };
 
 // The candidates of the analysis's lists, highest count first (rows with the

@@ -53,21 +53,6 @@ void SplitAlternatingBursts(const std::vector<int16_t>& mono, ToneProfile& profi
     profile.burstFrequencies = {{static_cast<int>(std::lround(first))}, {static_cast<int>(std::lround(second))}};
 }
 
-// Whether the blocks whose strongest frequency is one of the tone's (within
-// a bin) are at least half of those analysed.
-bool HeldInMostBlocks(const AnalysisReport& report, size_t samples, int blockBytes)
-{
-    const size_t blockFrames = static_cast<size_t>(blockBytes) / 4;
-    const double binHz = 48000.0 / static_cast<double>(blockFrames);
-    long held = 0;
-    for (const Candidate& candidate : report.candidates) {
-        if (std::any_of(report.tone.frequencies.begin(), report.tone.frequencies.end(),
-                        [&](double f) { return std::abs(candidate.frequencyHz - f) <= binHz; }))
-            held += candidate.count;
-    }
-    return static_cast<size_t>(held) * 2 >= samples / blockFrames;
-}
-
 } // namespace
 
 std::string FrequenciesText(int frequency1, int frequency2)
@@ -206,7 +191,7 @@ bool LineLearning::Analyse(uint32_t now)
     // as even in level as a continuous tone; the analysis tells them apart,
     // a tone being the strongest frequency in most blocks. Until the stage
     // ends, a tone so weak that it is not goes on being listened to.
-    if (!late && onsets == 1 && !HeldInMostBlocks(m_report, heard.size(), m_blockBytes))
+    if (!late && onsets == 1 && !m_report.ToneLeadsMostBlocks(heard.size()))
         return false;
     m_profile.frequencies = m_report.Frequencies();
     m_profile.modulationHz = m_report.Profile().modulationHz;
